@@ -1,0 +1,64 @@
+// The Windows side of the platform layer: the real clock, MessageBoxA and the
+// Win32 code-page functions.
+#include "platform/os.h"
+
+#if NORROW_OS_WINDOWS
+
+#include <windows.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace norrow::platform {
+namespace {
+
+int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
+
+// The caption of our boxes is the host program's name, as the host's own
+// boxes have it.
+const char* HostProgramName() {
+    static char name[MAX_PATH] = "";
+    if (name[0] == '\0') {
+        char path[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return "";
+        const char* base = path;
+        for (const char* p = path; *p != '\0'; ++p) {
+            if (*p == '\\' || *p == '/') base = p + 1;
+        }
+        std::memcpy(name, base, std::strlen(base) + 1);  // base lies inside path, so it fits
+        if (char* dot = std::strrchr(name, '.')) *dot = '\0';
+    }
+    return name;
+}
+
+int MessageBox(const char* text, unsigned type) {
+    return MessageBoxA(GetActiveWindow(), text, HostProgramName(), type);
+}
+
+int MultiByteToWide(unsigned codePage, const char* source, int length, char16_t* target,
+                    int capacity) {
+    if (source == nullptr || length <= 0) return 0;
+    return MultiByteToWideChar(codePage, 0, source, length, reinterpret_cast<LPWSTR>(target),
+                               capacity);
+}
+
+int WideToMultiByte(unsigned codePage, const char16_t* source, int length, char* target,
+                    int capacity) {
+    if (source == nullptr || length <= 0) return 0;
+    return WideCharToMultiByte(codePage, 0, reinterpret_cast<LPCWSTR>(source), length, target,
+                               capacity, nullptr, nullptr);
+}
+
+}  // namespace
+
+const SystemCalls& NativeSystem() {
+    static const SystemCalls calls = {Now, MessageBox, MultiByteToWide, WideToMultiByte};
+    return calls;
+}
+
+}  // namespace norrow::platform
+
+#endif  // NORROW_OS_WINDOWS

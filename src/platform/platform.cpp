@@ -1,0 +1,10 @@
+#include "platform/platform.h"
+
+namespace norrow::platform {
+
+SystemCalls& System() {
+    static SystemCalls calls = NativeSystem();
+    return calls;
+}
+
+}  // namespace norrow::platform

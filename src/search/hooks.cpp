@@ -1,0 +1,7 @@
+#include "search/hooks.h"
+
+namespace norrow::search {
+
+int Load() { return 1; }
+
+}  // namespace norrow::search

@@ -1,0 +1,94 @@
+#include "support/plugin_test.h"
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+#include "platform/os.h"
+#include "platform/platform.h"
+#include "plugin/entry.h"
+#include "serverinfo/server_info.h"
+
+namespace norrow::test {
+namespace {
+
+int32_t fakeNow = 0;
+int boxAnswer = platform::kButtonOk;
+std::vector<CapturedBox> boxes;
+
+int32_t FakeNow() { return fakeNow; }
+
+int CaptureBox(const char* text, unsigned type) {
+    boxes.push_back({text, type});
+    return boxAnswer;
+}
+
+}  // namespace
+
+void PluginTest::SetUp() {
+    StandIn_Reset();
+    ResetPluginState();
+    fakeNow = 1800000000;  // 2027-01-15
+    boxAnswer = platform::kButtonOk;
+    boxes.clear();
+    platform::System().now = FakeNow;
+    platform::System().messageBox = CaptureBox;
+}
+
+void PluginTest::TearDown() { platform::System() = platform::NativeSystem(); }
+
+void PluginTest::SetNow(int32_t seconds) { fakeNow = seconds; }
+const std::vector<CapturedBox>& PluginTest::Boxes() { return boxes; }
+void PluginTest::SetBoxAnswer(int button) { boxAnswer = button; }
+
+std::vector<const StandIn_Call*> PluginTest::Calls(int function) {
+    std::vector<const StandIn_Call*> found;
+    for (int i = 0; i < StandIn_CallCount(); ++i) {
+        const StandIn_Call* call = StandIn_GetCall(i);
+        if (call->function == function) found.push_back(call);
+    }
+    return found;
+}
+
+void PluginTest::QueueReply(int kind, int result, const std::string& bytes) {
+    StandIn_HttpReply reply{};
+    reply.result = result;
+    reply.bytes = bytes.data();
+    reply.length = static_cast<int32_t>(bytes.size());
+    StandIn_QueueReply(kind, &reply);
+}
+
+void ResetPluginState() {
+    serverinfo::serverInfo = serverinfo::ServerInfo();
+    plugin::pluginHandle = 0;
+}
+
+std::string Sjis(const std::string& utf8) {
+    const platform::SystemCalls& os = platform::NativeSystem();
+    if (utf8.empty()) return {};
+    const int length = static_cast<int>(utf8.size());
+    const int units = os.multiByteToWide(platform::kUtf8CodePage, utf8.data(), length, nullptr, 0);
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    os.multiByteToWide(platform::kUtf8CodePage, utf8.data(), length, wide.data(), units);
+    const int bytes = os.wideToMultiByte(platform::kAnsiCodePage, wide.data(), units, nullptr, 0);
+    std::string sjis(static_cast<size_t>(bytes), '\0');
+    os.wideToMultiByte(platform::kAnsiCodePage, wide.data(), units, sjis.data(), bytes);
+    return sjis;
+}
+
+std::string DataPath(const std::string& name) {
+#if NORROW_OS_WINDOWS
+    return std::string("Z:") + NORROW_TEST_DATA + "/" + name;  // Wine's drive for "/"
+#else
+    return std::string(NORROW_TEST_DATA) + "/" + name;
+#endif
+}
+
+std::string ReadDataFile(const std::string& name) {
+    std::ifstream in(DataPath(name), std::ios::binary);
+    if (!in) throw std::runtime_error("missing test data: " + name);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace norrow::test

@@ -1,0 +1,50 @@
+// The fixture of every test that drives the plug-in: a fresh stand-in host, a
+// fresh plug-in state, a clock the test sets and message boxes it captures.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "standin.h"
+
+namespace norrow::test {
+
+struct CapturedBox {
+    std::string text;
+    unsigned type;
+};
+
+class PluginTest : public ::testing::Test {
+public:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The fake clock: every reading returns this value.
+    static void SetNow(int32_t seconds);
+    // Message boxes shown since SetUp, and the button the next ones return.
+    static const std::vector<CapturedBox>& Boxes();
+    static void SetBoxAnswer(int button);
+
+    // The host's record: every call to `function`, in order.
+    static std::vector<const StandIn_Call*> Calls(int function);
+    // Scripted HTTP replies.
+    static void QueueReply(int kind, int result, const std::string& bytes);
+    static void QueueGet(const std::string& bytes) { QueueReply(StandIn_Get, 0, bytes); }
+    static void QueuePost(const std::string& bytes) { QueueReply(StandIn_Post, 0, bytes); }
+};
+
+// Puts every module-level value of the plug-in back to its state at load.
+void ResetPluginState();
+
+// A UTF-8 text as the plug-in holds it: Shift-JIS, converted by the platform's
+// own conversion (Win32 in the Windows build).
+std::string Sjis(const std::string& utf8);
+
+// The path of a file in tests/data.
+std::string DataPath(const std::string& name);
+std::string ReadDataFile(const std::string& name);
+
+}  // namespace norrow::test
