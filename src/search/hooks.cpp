@@ -1,12 +1,73 @@
 #include "search/hooks.h"
 
+#include "plugin/entry.h"
+#include "plugin/guard.h"
+#include "results/search_results.h"
+#include "search/page_search.h"
 #include "search/request.h"
+#include "serverinfo/server_info.h"
 
 namespace norrow::search {
 
 uint32_t geocoderTargetId = 0;
 uint32_t localTargetId = 0;
 
-int Load() { return 1; }
+namespace {
+
+bool NamesTarget(const SEARCHREQUEST& request, uint32_t id) {
+    if (request.targetCount <= 0 || request.targetIds == nullptr) return false;
+    for (int32_t i = 0; i < request.targetCount; ++i) {
+        if (request.targetIds[i] == id) return true;
+    }
+    return false;
+}
+
+// Asks for pages until one fails (0), the page limit is reached or the hits
+// held reach the service's total (1). The limit and the count are read afresh
+// each time: a page may have downloaded new server information.
+int32_t RunSearch(const Service& service, SEARCHREQUEST* request, void* hostContext) {
+    const uint32_t id = *service.targetId;
+    if (id == 0 || request == nullptr || !NamesTarget(*request, id)) return 0;
+    int32_t total = SearchPage(service, request, hostContext, 0);
+    if (total < 0) return 0;
+    for (int32_t pages = 1;; ++pages) {
+        if (pages >= serverinfo::serverInfo.maxPage) return 1;
+        const int32_t held = results::searchResults.size;
+        if (held >= total) return 1;
+        total = SearchPage(service, request, hostContext, held);
+        if (total < 0) return 0;
+    }
+}
+
+int32_t HookProc(const Service& service, int32_t event, void* hostContext, void* record) {
+    switch (event) {
+        case kEventRegisterTarget:
+            *service.targetId = 0;
+            *service.targetId = TSI_InsertSearchTarget(0, 2, service.name, 0);
+            return 0;
+        case kEventSearch:
+            return RunSearch(service, static_cast<SEARCHREQUEST*>(record), hostContext);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+int Load() {
+    HOOKENTRY entry{sizeof(HOOKENTRY), plugin::pluginHandle, GeocoderHookProc, 0};
+    TSI_AddHook(kHookKindSearch, &entry);
+    entry.hookProc = LocalSearchHookProc;
+    TSI_AddHook(kHookKindSearch, &entry);
+    return 1;
+}
+
+int32_t TSI_CALL GeocoderHookProc(int32_t event, void* hostContext, void* record) {
+    return plugin::Guarded(0, [&] { return HookProc(kGeocoder, event, hostContext, record); });
+}
+
+int32_t TSI_CALL LocalSearchHookProc(int32_t event, void* hostContext, void* record) {
+    return plugin::Guarded(0, [&] { return HookProc(kLocalSearch, event, hostContext, record); });
+}
 
 }  // namespace norrow::search

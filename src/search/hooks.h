@@ -2,9 +2,20 @@
 // answering the host's search requests page by page.
 #pragma once
 
+#include <cstdint>
+
+#include "plugin/pluginif.h"
+
 namespace norrow::search {
 
-// Registers the hooks of the address search and the local search; returns 1.
+// Registers the hooks of the address search, then of the local search;
+// returns 1.
 int Load();
+
+// The hook procedures. Event 1003 registers the hook's search target; event
+// 1007 runs a search on the SEARCHREQUEST `record` when it names the target
+// (1: served, 0: not for us or failed). Any other event: 0.
+int32_t TSI_CALL GeocoderHookProc(int32_t event, void* hostContext, void* record);
+int32_t TSI_CALL LocalSearchHookProc(int32_t event, void* hostContext, void* record);
 
 }  // namespace norrow::search

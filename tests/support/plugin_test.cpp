@@ -3,11 +3,14 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "platform/os.h"
 #include "platform/platform.h"
 #include "plugin/entry.h"
+#include "results/search_results.h"
+#include "search/request.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::test {
@@ -19,8 +22,13 @@ std::vector<CapturedBox> boxes;
 
 int32_t FakeNow() { return fakeNow; }
 
+// Like a real message box, never throws, even when memory runs out.
 int CaptureBox(const char* text, unsigned type) {
-    boxes.push_back({text, type});
+    try {
+        boxes.push_back({text, type});
+    } catch (const std::bad_alloc&) {
+        boxes.clear();  // the test sees that something went missing
+    }
     return boxAnswer;
 }
 
@@ -62,6 +70,10 @@ void PluginTest::QueueReply(int kind, int result, const std::string& bytes) {
 void ResetPluginState() {
     serverinfo::serverInfo = serverinfo::ServerInfo();
     plugin::pluginHandle = 0;
+    search::geocoderTargetId = 0;
+    search::localTargetId = 0;
+    results::ResetSearchResults();
+    results::searchResults.growBy = 0;
 }
 
 std::string Sjis(const std::string& utf8) {

@@ -1,0 +1,104 @@
+#include "search/answer.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "search/page_search.h"
+#include "search/query_encoding.h"
+
+namespace norrow::search {
+namespace {
+
+void ShowStop(const char* text) { platform::System().messageBox(text, platform::kBoxStop); }
+
+bool HasElement(XmlRange range, const char* name) {
+    XmlRange content{}, rest{};
+    return FindXmlElement(range, name, content, rest) == 1;
+}
+
+// The answer as text: up to its first NUL, and never beyond its length.
+std::string_view AsText(XmlRange bytes) {
+    const void* nul = std::memchr(bytes.start, '\0', static_cast<size_t>(bytes.length));
+    const size_t length = nul != nullptr ? static_cast<const char*>(nul) - bytes.start
+                                         : static_cast<size_t>(bytes.length);
+    return {bytes.start, length};
+}
+
+// Whether the XML declaration names UTF-8: "UTF-8" (or, only where that occurs
+// nowhere, "utf-8") stands before the first "?>".
+bool DeclaresUtf8(std::string_view text) {
+    const size_t declarationEnd = text.find("?>");
+    if (declarationEnd == std::string_view::npos) return false;
+    size_t name = text.find("UTF-8");
+    if (name == std::string_view::npos) name = text.find("utf-8");
+    return name != std::string_view::npos && name < declarationEnd;
+}
+
+// Converts big-endian UTF-16 to the OEM code page; empty when nothing results.
+platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
+    const int units = bytes.length / 2;
+    if (units <= 0) return {};
+    std::unique_ptr<char16_t[]> wide(new char16_t[static_cast<size_t>(units)]);
+    const auto* raw = reinterpret_cast<const unsigned char*>(bytes.start);
+    for (int i = 0; i < units; ++i) {
+        wide[i] = static_cast<char16_t>((raw[2 * i] << 8) | raw[2 * i + 1]);
+    }
+    const platform::SystemCalls& os = platform::System();
+    const int size = os.wideToMultiByte(platform::kOemCodePage, wide.get(), units, nullptr, 0);
+    if (size <= 0) return {};
+    platform::AnsiString converted(static_cast<size_t>(size), '\0');
+    if (os.wideToMultiByte(platform::kOemCodePage, wide.get(), units, converted.data(), size) == 0) {
+        return {};
+    }
+    return converted;
+}
+
+}  // namespace
+
+void Answer::TakeHostBuffer(char* bytes, int32_t length) {
+    host_.Reset(bytes);
+    data_ = bytes != nullptr && length > 0 ? bytes : "";
+    length_ = bytes != nullptr && length > 0 ? length : 0;
+}
+
+void Answer::Replace(platform::AnsiString converted) {
+    converted_ = std::move(converted);
+    host_.Reset();
+    data_ = converted_.c_str();
+    length_ = static_cast<int32_t>(converted_.size());
+}
+
+bool BringIntoAnsiCodePage(const Service& service, Answer& answer) {
+    try {
+        const std::string_view text = AsText(answer.Bytes());
+        if (DeclaresUtf8(text)) {
+            platform::AnsiString converted;
+            if (!Utf8ToAnsi(text, converted)) {
+                ShowStop(service.conversionBox);
+                return false;
+            }
+            answer.Replace(std::move(converted));
+        }
+        if (HasElement(answer.Bytes(), "YDF")) return true;
+
+        platform::AnsiString converted = FromUtf16BigEndian(answer.Bytes());
+        if (converted.empty()) {
+            ShowStop(service.conversionBox);
+            return false;
+        }
+        answer.Replace(std::move(converted));
+        if (!HasElement(answer.Bytes(), "xml")) {
+            ShowStop(service.outputBox);
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        ShowStop(service.memoryBox);
+        return false;
+    }
+}
+
+}  // namespace norrow::search

@@ -1,0 +1,39 @@
+// The answer of one page: the host's buffer, and later, when the answer was
+// not in the ANSI code page, the converted text that replaced it. Released
+// when the page ends, whatever the outcome.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+#include "plugin/host_buffer.h"
+#include "search/xml_locator.h"
+
+namespace norrow::search {
+
+struct Service;
+
+class Answer {
+public:
+    // Takes over what the host handed out. A null buffer or a length below 0
+    // counts as an empty answer.
+    void TakeHostBuffer(char* bytes, int32_t length);
+
+    // Replaces the answer by `converted`, releasing the host's buffer.
+    void Replace(platform::AnsiString converted);
+
+    XmlRange Bytes() const { return {data_, length_}; }
+
+private:
+    plugin::HostBuffer host_;
+    platform::AnsiString converted_;
+    const char* data_ = "";
+    int32_t length_ = 0;
+};
+
+// Brings the answer into the ANSI code page: converts it from UTF-8 when its
+// XML declaration says so; takes it as big-endian UTF-16 when it holds no YDF
+// element. Shows the service's message box and returns false on failure.
+bool BringIntoAnsiCodePage(const Service& service, Answer& answer);
+
+}  // namespace norrow::search

@@ -1,0 +1,212 @@
+// The plug-in driven as the host drives it: Create, Load, event 1003 to each
+// hook, event 1007 with a SEARCHREQUEST.
+#include <string>
+#include <vector>
+
+#include "plugin/entry.h"
+#include "plugin/pluginif.h"
+#include "results/search_results.h"
+#include "search/hooks.h"
+#include "serverinfo/server_info.h"
+#include "support/search_support.h"
+
+namespace norrow::test {
+namespace {
+
+using results::searchResults;
+
+class HooksTest : public PluginTest {
+public:
+    void SetUp() override {
+        PluginTest::SetUp();
+        PLUGININFO info;
+        ASSERT_EQ(plugin::Create(&info, 0x5150), 1);
+        ASSERT_EQ(search::Load(), 1);
+        const auto hooks = Calls(StandIn_FnAddHook);
+        ASSERT_EQ(hooks.size(), 2u);
+        address_ = hooks[0]->hook.hookProc;
+        local_ = hooks[1]->hook.hookProc;
+        StandIn_SetNextTargetId(101);
+        EXPECT_EQ(address_(kEventRegisterTarget, nullptr, nullptr), 0);
+        EXPECT_EQ(local_(kEventRegisterTarget, nullptr, nullptr), 0);
+        UseServerInfo(1);
+    }
+
+    static constexpr uint32_t kAddress = 101;
+    static constexpr uint32_t kLocal = 102;
+    TSI_HOOKPROC address_ = nullptr;
+    TSI_HOOKPROC local_ = nullptr;
+};
+
+TEST_F(HooksTest, LoadRegistersTwoHooksAddressSearchFirst) {
+    const auto hooks = Calls(StandIn_FnAddHook);
+    for (const StandIn_Call* call : hooks) {
+        EXPECT_EQ(call->value, 7);
+        EXPECT_EQ(call->hook.size, sizeof(HOOKENTRY));  // 16 in the host's 32-bit layout
+        EXPECT_EQ(call->hook.pluginHandle, 0x5150u);
+        EXPECT_EQ(call->hook.reserved, 0u);
+    }
+    EXPECT_EQ(hooks[0]->hook.hookProc, &search::GeocoderHookProc);
+    EXPECT_EQ(hooks[1]->hook.hookProc, &search::LocalSearchHookProc);
+}
+
+TEST_F(HooksTest, EachHookRegistersItsTarget) {
+    const auto inserts = Calls(StandIn_FnInsertSearchTarget);
+    ASSERT_EQ(inserts.size(), 2u);
+    EXPECT_EQ(std::string(inserts[0]->text), Sjis(u8"Yahoo!住所検索"));
+    EXPECT_EQ(std::string(inserts[1]->text), Sjis(u8"Yahoo!ローカルサーチ"));
+    for (const StandIn_Call* call : inserts) {
+        EXPECT_EQ(call->args[0], 0u);
+        EXPECT_EQ(call->args[1], 2u);
+        EXPECT_EQ(call->args[3], 0u);
+    }
+    EXPECT_EQ(search::geocoderTargetId, kAddress);
+    EXPECT_EQ(search::localTargetId, kLocal);
+
+    StandIn_SetNextTargetId(500);
+    EXPECT_EQ(address_(kEventRegisterTarget, nullptr, nullptr), 0);
+    EXPECT_EQ(search::geocoderTargetId, 500u) << "registered anew";
+    StandIn_SetNextTargetId(0);  // the host gives no id
+    EXPECT_EQ(local_(kEventRegisterTarget, nullptr, nullptr), 0);
+    EXPECT_EQ(search::localTargetId, 0u);
+    Request request("abc", {0});
+    EXPECT_EQ(local_(kEventSearch, nullptr, &request.record), 0);
+    EXPECT_TRUE(RequestedPaths().empty());
+}
+
+TEST_F(HooksTest, RequestsNotForTheTargetAreLeftAlone) {
+    const uint32_t other = 999;
+    std::vector<uint32_t> beyond = {other, kAddress};
+    const struct {
+        const char* what;
+        int32_t count;
+        const uint32_t* ids;
+    } cases[] = {
+        {"no targets", 0, beyond.data()},
+        {"negative count", -1, beyond.data()},
+        {"only beyond the count", 1, beyond.data()},
+        {"no id array", 3, nullptr},
+    };
+    for (const auto& c : cases) {
+        Request request;
+        request.record.targetCount = c.count;
+        request.record.targetIds = c.ids;
+        EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 0) << c.what;
+    }
+    Request request("abc", {kAddress});
+    EXPECT_EQ(address_(1005, nullptr, &request.record), 0) << "another event";
+    EXPECT_EQ(address_(kEventSearch, nullptr, nullptr), 0);
+    EXPECT_TRUE(RequestedPaths().empty());
+}
+
+TEST_F(HooksTest, BeforeRegistrationNothingIsSearched) {
+    search::geocoderTargetId = 0;
+    Request request("abc", {0});
+    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 0);
+    EXPECT_TRUE(RequestedPaths().empty());
+}
+
+TEST_F(HooksTest, OnePageWithTheInitialLimit) {
+    QueueGet(Ydf(Hits(10), "1000"));
+    Request request("abc", {7, kAddress});
+    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(RequestedPaths().size(), 1u);
+    EXPECT_EQ(request.record.resultCount, 10);
+}
+
+TEST_F(HooksTest, PagesUpToTheTotal) {
+    serverinfo::serverInfo.maxPage = 3;
+    QueueGet(Ydf(Hits(10, "a"), "25"));
+    QueueGet(Ydf(Hits(10, "b"), "25"));
+    QueueGet(Ydf(Hits(5, "c"), "25"));
+    Request request("abc", {kLocal});
+    EXPECT_EQ(local_(kEventSearch, nullptr, &request.record), 1);
+    const auto paths = RequestedPaths();
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[0].find("start="), std::string::npos);
+    EXPECT_NE(paths[1].find("&start=11&"), std::string::npos);
+    EXPECT_NE(paths[2].find("&start=21&"), std::string::npos);
+    ASSERT_EQ(request.record.resultCount, 25);
+    EXPECT_EQ(request.record.results, searchResults.data);
+    EXPECT_STREQ(request.record.results[0].name, "a1");
+    EXPECT_STREQ(request.record.results[24].name, "c5");
+    EXPECT_EQ(request.record.results[24].targetId, kLocal);
+}
+
+TEST_F(HooksTest, StopsAtTheLimitAndWhenTheTotalIsReached) {
+    const struct {
+        int32_t maxPage;
+        int hitsPerPage;
+        const char* total;
+        size_t pages;
+    } cases[] = {
+        {10, 10, "0", 1},   // nothing to fetch
+        {10, 10, "10", 1},  // the first page holds all
+        {0, 10, "50", 1},   // a limit below 1 acts as 1
+        {-3, 10, "50", 1},
+        {3, 0, "50", 3},    // pages without hits: the same offset again, up to the limit
+        {2, 10, "50", 2},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        serverinfo::serverInfo.maxPage = c.maxPage;
+        for (int i = 0; i < 12; ++i) QueueGet(Ydf(Hits(c.hitsPerPage), c.total));
+        Request request("abc", {kAddress});
+        EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+        EXPECT_EQ(RequestedPaths().size(), c.pages) << c.maxPage << " " << c.total;
+        if (c.hitsPerPage == 0 && c.pages > 1) {
+            EXPECT_EQ(RequestedPaths()[1], RequestedPaths()[0]) << "no hits: same offset";
+        }
+    }
+}
+
+TEST_F(HooksTest, AFailingSecondPageKeepsTheFirst) {
+    serverinfo::serverInfo.maxPage = 3;
+    QueueGet(Ydf(Hits(10), "30"));
+    QueueReply(StandIn_Get, 1, "");
+    Request request("abc", {kAddress});
+    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 0);
+    EXPECT_EQ(searchResults.size, 10);
+    EXPECT_EQ(request.record.resultCount, 10);
+    EXPECT_EQ(request.record.results, searchResults.data);
+}
+
+TEST_F(HooksTest, ARequestForBothTargetsEndsWithTheLastOnesHits) {
+    QueueGet(Ydf(Hits(3, "address"), "3"));
+    QueueGet(Ydf(Hits(2, "local"), "2"));
+    Request request("abc", {kAddress, kLocal});
+    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(request.record.resultCount, 3);
+    EXPECT_EQ(local_(kEventSearch, nullptr, &request.record), 1);
+    ASSERT_EQ(request.record.resultCount, 2);
+    EXPECT_STREQ(request.record.results[0].name, "local1");
+    EXPECT_EQ(request.record.results[1].targetId, kLocal);
+}
+
+// A download made by the first page brings the limit the search goes on with.
+TEST_F(HooksTest, AFreshLimitAppliesToTheSearchInProgress) {
+    serverinfo::serverInfo.valid = 0;
+    QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 2\n");
+    QueueGet(Ydf(Hits(10), "40"));
+    QueueGet(Ydf(Hits(10), "40"));
+    Request request("abc", {kAddress});
+    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(RequestedPaths().size(), 2u);
+    EXPECT_EQ(request.record.resultCount, 20);
+}
+
+TEST_F(HooksTest, ReleaseAfterASearchSavesTheDownloadTime) {
+    serverinfo::serverInfo.valid = 0;
+    SetNow(1900000000);
+    QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n");
+    QueueGet(Ydf(Hits(1), "1"));
+    Request request("abc", {kAddress});
+    ASSERT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(plugin::Release(), 1);
+    uint32_t saved = 0;
+    ASSERT_TRUE(StandIn_GetProfileInt("ServerInfoAt", &saved));
+    EXPECT_EQ(saved, 1900000000u);
+}
+
+}  // namespace
+}  // namespace norrow::test

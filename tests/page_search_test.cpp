@@ -1,0 +1,442 @@
+// One page of a web search, through the stand-in host.
+#include <clocale>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "results/search_results.h"
+#include "search/page_search.h"
+#include "serverinfo/server_info.h"
+#include "support/failing_allocator.h"
+#include "support/search_support.h"
+
+namespace norrow::test {
+namespace {
+
+using results::searchResults;
+using search::SearchGeocoder;
+using search::SearchLocal;
+
+class PageSearchTest : public PluginTest {
+public:
+    void SetUp() override {
+        PluginTest::SetUp();
+        UseServerInfo();
+        search::geocoderTargetId = 11;
+        search::localTargetId = 12;
+    }
+
+    static std::string Name(int i) { return searchResults.data[i].name; }
+};
+
+// ---- The request ------------------------------------------------------------
+
+TEST_F(PageSearchTest, FirstPageOfTheAddressSearch) {
+    Request request("abc");
+    QueueGet(Ydf({}, "0"));
+    int context = 0;
+    ASSERT_EQ(SearchGeocoder(&request.record, &context, 0), 0);
+
+    const auto gets = Calls(StandIn_FnHttpRequest2);
+    ASSERT_EQ(gets.size(), 1u);
+    const StandIn_HttpRequest& get = gets[0]->http;
+    EXPECT_STREQ(get.path, "/geocoder?appid=GEO-ID&query=abc&ei=SJIS&result=10&output=xml");
+    EXPECT_STREQ(get.host, "geo.example");
+    EXPECT_EQ(get.port, 80);
+    EXPECT_EQ(get.timeout, 20000);
+    EXPECT_EQ(get.hostContext, &context);
+    EXPECT_EQ(get.progress, nullptr);
+    EXPECT_EQ(get.header, nullptr);
+    EXPECT_EQ(get.body, nullptr);
+    EXPECT_EQ(get.referer, nullptr);
+    EXPECT_STREQ(get.userAgent, "PlaceNameSearchPlugin/1.0");
+}
+
+TEST_F(PageSearchTest, ThirdPageOfTheLocalSearchWithABox) {
+    Request request("abc");
+    request.record.hasBox = 1;
+    request.record.box0 = 139.8;       // east
+    request.record.box1 = 139.6;       // west
+    request.record.box2 = 35.75;       // north
+    request.record.box3 = 35.5000004;  // south
+    QueueGet(Ydf({}, "0"));
+    ASSERT_EQ(SearchLocal(&request.record, nullptr, 20), 0);
+    ASSERT_EQ(RequestedPaths().size(), 1u);
+    EXPECT_EQ(RequestedPaths()[0],
+              "/local?appid=LOCAL-ID&query=abc&bbox=139.600000,35.500000,139.800000,35.750000"
+              "&start=21&result=10&output=xml");
+    const StandIn_HttpRequest& get = Calls(StandIn_FnHttpRequest2)[0]->http;
+    EXPECT_STREQ(get.host, "local.example");
+    EXPECT_EQ(get.port, 8080);
+    EXPECT_STREQ(get.userAgent, "LocalNameSearchPlugin/1.0");
+}
+
+TEST_F(PageSearchTest, BoxWithoutQuery) {
+    Request request("");
+    request.record.hasBox = 1;
+    request.record.box0 = 3;
+    request.record.box1 = 1;
+    request.record.box2 = 4;
+    request.record.box3 = 2;
+    QueueGet(Ydf({}, "0"));
+    QueueGet(Ydf({}, "0"));
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 0);
+    request.record.query = nullptr;  // a host may pass no text at all
+    ASSERT_EQ(SearchLocal(&request.record, nullptr, 0), 0);
+    EXPECT_EQ(RequestedPaths(),
+              (std::vector<std::string>{
+                  "/geocoder?appid=GEO-ID&ei=SJIS&bbox=1.000000,2.000000,3.000000,4.000000"
+                  "&datum=wgs&result=10&output=xml",
+                  "/local?appid=LOCAL-ID&bbox=1.000000,2.000000,3.000000,4.000000"
+                  "&result=10&output=xml"}));
+}
+
+TEST_F(PageSearchTest, QueryEncoding) {
+    Request request(Sjis(u8"富士 山"));
+    QueueGet(Ydf({}, "0"));
+    QueueGet(Ydf({}, "0"));
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 0);
+    ASSERT_EQ(SearchLocal(&request.record, nullptr, 0), 0);
+    EXPECT_EQ(RequestedPaths()[0],
+              "/geocoder?appid=GEO-ID&query=%95%78%8E%6D+%8E%52&ei=SJIS&result=10&output=xml");
+    EXPECT_EQ(RequestedPaths()[1],
+              "/local?appid=LOCAL-ID&query=%E5%AF%8C%E5%A3%AB+%E5%B1%B1&result=10&output=xml");
+}
+
+TEST_F(PageSearchTest, OverlongQueryIsCut) {
+    Request request(std::string(2000, 'q'));
+    QueueGet(Ydf({}, "0"));
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 0);
+    EXPECT_EQ(RequestedPaths()[0], "/geocoder?appid=GEO-ID&query=" + std::string(1023 - 6, 'q') +
+                                       "&ei=SJIS&result=10&output=xml");
+}
+
+// A host process may run under a locale with a decimal comma.
+TEST_F(PageSearchTest, NumbersIgnoreTheProcessLocale) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_ALL, "German_Germany.1252") == nullptr) {
+        GTEST_SKIP() << "no decimal-comma locale";
+    }
+    Request request("abc");
+    request.record.hasBox = 1;
+    request.record.box1 = 139.5;
+    QueueGet(Ydf({{"a", "139.5,35.25", "", ""}}, "1"));
+    const int32_t total = SearchGeocoder(&request.record, nullptr, 0);
+    std::setlocale(LC_ALL, previous.c_str());
+    ASSERT_EQ(total, 1);
+    EXPECT_NE(RequestedPaths()[0].find("bbox=139.500000,0.000000,0.000000,0.000000&"),
+              std::string::npos)
+        << RequestedPaths()[0];
+    EXPECT_EQ(searchResults.data[0].longitude, 139.5);
+    EXPECT_EQ(searchResults.data[0].latitude, 35.25);
+}
+
+// ---- Refusals and failures -------------------------------------------------------
+
+TEST_F(PageSearchTest, RequestWithoutHeaderTouchesNothing) {
+    ASSERT_TRUE(results::AppendSearchResult("kept", "", "", 0, 0, 1));
+    Request request;
+    request.record.header = 0;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+    EXPECT_EQ(searchResults.size, 1);
+    EXPECT_EQ(StandIn_CallCount(), 0);
+    EXPECT_EQ(SearchGeocoder(nullptr, nullptr, 0), -1);
+}
+
+TEST_F(PageSearchTest, FilteredRequestEmptiesTheStoreThenStops) {
+    ASSERT_TRUE(results::AppendSearchResult("old", "", "", 0, 0, 1));
+    serverinfo::serverInfo.valid = 0;  // due for a download
+    QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n");
+    Request request;
+    request.record.filter1 = 0;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+    EXPECT_EQ(searchResults.size, 0);
+    EXPECT_EQ(Calls(StandIn_FnHttpProgressPost).size(), 1u);
+    EXPECT_TRUE(RequestedPaths().empty());
+    EXPECT_TRUE(StatusTexts().empty());
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(request.record.resultCount, -1) << "a failing page writes nothing back";
+
+    Request second;
+    second.record.filter2 = 1;
+    EXPECT_EQ(SearchLocal(&second.record, nullptr, 0), -1);
+    Request empty("");
+    EXPECT_EQ(SearchLocal(&empty.record, nullptr, 0), -1);
+    EXPECT_TRUE(RequestedPaths().empty());
+}
+
+TEST_F(PageSearchTest, CommunicationFailures) {
+    const struct {
+        const char* what;
+        bool serverInfoFails;
+    } cases[] = {{"server information", true}, {"search request", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandIn_Reset();
+        UseServerInfo();
+        if (c.serverInfoFails) serverinfo::serverInfo.valid = 0;  // and no POST answer queued
+        StandIn_HttpReply failure{};
+        failure.result = 5;
+        failure.bytes = "<html>504</html>";  // a buffer the plug-in must release anyway
+        failure.length = 16;
+        StandIn_QueueReply(StandIn_Get, &failure);
+        Request request;
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+        EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
+        EXPECT_EQ(StatusTexts(),
+                  (std::vector<std::string>{Sjis(u8"Yahoo!住所検索：通信中にエラーが発生しました."),
+                                            Sjis(u8"Yahoo!ローカルサーチ：通信中にエラーが発生しました.")}));
+        EXPECT_EQ(request.record.resultCount, -1);
+    }
+}
+
+int FailingAnsi(unsigned codePage, const char* source, int length, char16_t* target, int capacity) {
+    if (codePage == platform::kAnsiCodePage) return 0;
+    return platform::NativeSystem().multiByteToWide(codePage, source, length, target, capacity);
+}
+
+// The query of a local search cannot be converted: a failure, not a served page.
+TEST_F(PageSearchTest, LocalQueryConversionFailureIsAFailure) {
+    platform::System().multiByteToWide = FailingAnsi;
+    Request request("abc");
+    EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
+    platform::System().multiByteToWide = platform::NativeSystem().multiByteToWide;
+    EXPECT_EQ(StatusTexts(),
+              std::vector<std::string>{Sjis(u8"Yahoo!ローカルサーチ：文字変換中にエラーが発生しました.")});
+    EXPECT_TRUE(RequestedPaths().empty());
+    EXPECT_EQ(request.record.resultCount, -1);
+}
+
+// ---- Answers --------------------------------------------------------------------
+
+void ExpectThreeHits(const SEARCHREQUEST& request, uint32_t targetId) {
+    ASSERT_EQ(request.resultCount, 3);
+    ASSERT_EQ(request.results, searchResults.data);
+    const SEARCHRESULT* hits = request.results;
+    EXPECT_EQ(std::string(hits[0].name), Sjis(u8"富士山"));
+    EXPECT_EQ(std::string(hits[0].yomi), Sjis(u8"フジサン"));
+    EXPECT_EQ(std::string(hits[0].address), Sjis(u8"静岡県富士宮市"));
+    EXPECT_EQ(hits[0].longitude, 138.727363);
+    EXPECT_EQ(hits[0].latitude, 35.360626);
+    EXPECT_EQ(std::string(hits[1].name), Sjis(u8"富士駅")) << "order of children does not matter";
+    EXPECT_EQ(std::string(hits[1].yomi), Sjis(u8"フジエキ"));
+    EXPECT_EQ(hits[1].latitude, 35.155);
+    EXPECT_EQ(std::string(hits[2].name), Sjis(u8"AT&amp;T ビル")) << "entities stay as they are";
+    EXPECT_STREQ(hits[2].yomi, "");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(hits[i].targetId, targetId);
+        EXPECT_EQ(hits[i].attribute, 919022);
+    }
+}
+
+TEST_F(PageSearchTest, AnswersInEveryEncoding) {
+    for (const char* file : {"ydf/utf8_three_hits_total25.xml", "ydf/sjis_three_hits_total25.xml",
+                             "ydf/utf16be_three_hits_total25.xml"}) {
+        SCOPED_TRACE(file);
+        StandIn_Reset();
+        QueueGet(ReadDataFile(file));
+        Request request;
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), 25);
+        ExpectThreeHits(request.record, 11);
+        const auto urls = Calls(StandIn_FnSetSearchURL);
+        ASSERT_EQ(urls.size(), 1u);
+        EXPECT_EQ(std::string(urls[0]->text),
+                  "<https://developer.yahoo.co.jp/sitemap/>" +
+                      Sjis(u8"Webサービス by Yahoo! JAPAN") + "</>");
+        EXPECT_TRUE(Boxes().empty());
+    }
+}
+
+TEST_F(PageSearchTest, AnswersThatFailWithABox) {
+    const struct {
+        const char* file;
+        const char* box;
+    } cases[] = {
+        {"ydf/sjis_not_ydf_output_error.html", u8"Yahoo!ローカルサーチ: 出力が異常です."},
+        {"ydf/utf16be_no_xml_element_output_error.xml", u8"Yahoo!ローカルサーチ: 出力が異常です."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        PluginTest::SetUp();
+        UseServerInfo();
+        QueueGet(ReadDataFile(c.file));
+        Request request;
+        EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].text, Sjis(c.box));
+        EXPECT_EQ(Boxes()[0].type, 16u);
+        EXPECT_EQ(request.record.resultCount, -1);
+        EXPECT_TRUE(Calls(StandIn_FnSetSearchURL).empty());
+    }
+}
+
+// An answer of nothing, or of one byte, gives no UTF-16 text at all.
+TEST_F(PageSearchTest, EmptyAnswersFailTheConversion) {
+    const struct {
+        const char* what;
+        StandIn_HttpReply reply;
+    } cases[] = {
+        {"no bytes", {0, "", 0, 0, 0, 0}},
+        {"one byte", {0, "<", 1, 0, 0, 0}},
+        {"negative length", {0, "<YDF></YDF>", 11, 0, 1, -1}},
+        {"null buffer", {0, nullptr, 0, 1, 1, 4096}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PluginTest::SetUp();
+        UseServerInfo();
+        StandIn_QueueReply(StandIn_Get, &c.reply);
+        Request request;
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].text, Sjis(u8"Yahoo!住所検索: 文字の変換に失敗しました."));
+    }
+}
+
+TEST_F(PageSearchTest, Utf16AnswerWithoutYdfIsAPageWithoutHits) {
+    ASSERT_TRUE(results::AppendSearchResult("earlier page", "", "", 0, 0, 11));
+    QueueGet(ReadDataFile("ydf/utf16be_xml_without_ydf_no_hits.xml"));
+    Request request;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 10), 0);
+    EXPECT_EQ(request.record.resultCount, 1);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
+    for (const char* file : {"ydf/utf8_features_without_resultinfo_service_error.xml",
+                             "ydf/utf8_status500_service_error.xml"}) {
+        SCOPED_TRACE(file);
+        PluginTest::SetUp();
+        UseServerInfo();
+        QueueGet(ReadDataFile(file));
+        Request request;
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+        EXPECT_EQ(searchResults.size, 0);
+        EXPECT_EQ(StatusTexts(),
+                  std::vector<std::string>{Sjis(u8"Yahoo!住所検索：Yahoo!サービスがエラーを返しました.")});
+    }
+}
+
+TEST_F(PageSearchTest, NotFoundIsASuccessThatKeepsEarlierHits) {
+    ASSERT_TRUE(results::AppendSearchResult("earlier page", "", "", 0, 0, 11));
+    QueueGet(ReadDataFile("ydf/utf8_status404_total0.xml"));
+    Request request;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 10), 0);
+    EXPECT_EQ(request.record.resultCount, 1);
+    EXPECT_EQ(request.record.results, searchResults.data);
+    EXPECT_EQ(Calls(StandIn_FnSetSearchURL).size(), 1u);
+}
+
+TEST_F(PageSearchTest, LowerCaseDeclarationBeatenByUpperCaseLater) {
+    QueueGet(ReadDataFile("ydf/utf8_lowercase_declaration_not_converted.xml"));
+    Request request;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), 1);
+    EXPECT_EQ(Name(0), "\xE3\x81\x82 UTF-8") << "left as UTF-8 bytes";
+}
+
+TEST_F(PageSearchTest, TextsOf1024BytesOrMoreAreAbsent) {
+    const std::string name1023(1023, 'n');
+    const std::string name1024(1024, 'n');
+    QueueGet(Ydf({{name1023, "1,2", "", ""}, {name1024, "3,4", "y", "a"}}, "2"));
+    Request request;
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 2);
+    ASSERT_EQ(searchResults.size, 2);
+    EXPECT_EQ(Name(0), name1023);
+    EXPECT_EQ(Name(1), "");
+    EXPECT_STREQ(searchResults.data[1].yomi, "y");
+}
+
+TEST_F(PageSearchTest, Coordinates) {
+    const struct {
+        const char* text;
+        double longitude, latitude;
+    } cases[] = {
+        {"139.5,35.25", 139.5, 35.25}, {"1,2,3", 1, 2},     {" -0.5 , 7e1", -0.5, 70},
+        {"abc", 0, 0},                 {"abc,def", 0, 0},   {"", 0, 0},
+        {"139.5", 0, 0},
+    };
+    std::vector<Hit> hits;
+    for (const auto& c : cases) {
+        hits.push_back({"before", "10,20", "", ""});  // a hit with coordinates first
+        hits.push_back({"case", c.text, "", ""});
+    }
+    QueueGet(Ydf(hits, "14"));
+    Request request;
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 14);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const SEARCHRESULT& hit = searchResults.data[2 * i + 1];
+        EXPECT_EQ(hit.longitude, cases[i].longitude) << cases[i].text;
+        EXPECT_EQ(hit.latitude, cases[i].latitude) << cases[i].text;
+    }
+}
+
+TEST_F(PageSearchTest, HugeNumbersSaturate) {
+    QueueGet(Ydf(Hits(1), std::string(40, '9')));
+    Request request;
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), INT32_MAX);
+    QueueGet(Ydf(Hits(1), "1", "200" + std::string(40, '0')));
+    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
+}
+
+// Whatever the host delivers, the page answers with a result code, and the
+// store keeps its four lengths equal.
+TEST_F(PageSearchTest, HostileAnswers) {
+    std::string nested;
+    for (int i = 0; i < 100000; ++i) nested += "<Feature>";
+    std::string manyFeatures = "<YDF><ResultInfo><Status>200</Status></ResultInfo>";
+    for (int i = 0; i < 100000; ++i) manyFeatures += "<Feature><Name>x</Name></Feature>";
+    manyFeatures += "</YDF>";
+    std::string noise(65536, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
+    const std::string answers[] = {
+        "<YDF><ResultInfo><Status>200</Sta",
+        "<YDF>" + nested,
+        "<YDF><ResultInfo><Status>200</Status></ResultInfo>" + nested + "</YDF>",
+        manyFeatures,
+        std::string("\x00<\x00Y\x00" "D", 5),  // UTF-16 of odd length
+        noise,
+        std::string("<?xml encoding=\"UTF-8\"?><YDF>\xF0\x9F"),  // cut inside a character
+    };
+    for (const std::string& answer : answers) {
+        PluginTest::SetUp();
+        UseServerInfo();
+        QueueGet(answer);
+        Request request;
+        const int32_t result = SearchGeocoder(&request.record, nullptr, 0);
+        EXPECT_GE(result, -1);
+        EXPECT_EQ(results::NameList.size(), searchResults.size);
+        if (result >= 0) {
+            EXPECT_EQ(request.record.resultCount, searchResults.size);
+        }
+    }
+}
+
+// Memory can run out at any allocation of a page: the page fails, the store
+// keeps equal lengths, and the next page works.
+TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
+    const std::string answer = ReadDataFile("ydf/utf8_three_hits_total25.xml");
+    int failures = 0;
+    for (long failAt = 1;; ++failAt) {
+        PluginTest::SetUp();
+        UseServerInfo();
+        QueueGet(answer);
+        Request request;
+        int32_t result;
+        {
+            FailingAllocations failing(failAt);
+            result = SearchGeocoder(&request.record, nullptr, 0);
+        }
+        EXPECT_EQ(results::NameList.size(), searchResults.size);
+        EXPECT_EQ(results::AddressList.size(), searchResults.size);
+        if (result == 25) break;
+        EXPECT_EQ(result, -1) << failAt;
+        EXPECT_EQ(request.record.resultCount, -1);
+        ++failures;
+        ASSERT_LT(failAt, 1000);
+    }
+    EXPECT_GT(failures, 5);
+}
+
+}  // namespace
+}  // namespace norrow::test
