@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Installs what building and testing Norrow needs on Debian 12, where missing:
-# compilers (native and 32-bit Windows), Wine for the 32-bit target, Xvfb for
-# real message boxes, and the libraries of the tools, tests and benchmarks.
+# Installs what building and testing Norrow needs on Debian 12, where missing.
+#   setup.sh native   the native build and the demo: compilers, libraries
+#   setup.sh          everything: also the 32-bit Windows cross compiler, Wine
+#                     for the 32-bit target, Xvfb for real message boxes, and
+#                     the tools of the test suites (clang, valgrind, python3)
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
-  googletest libgtest-dev libbenchmark-dev libpugixml-dev libcpp-httplib-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth
-  valgrind locales
-)
+packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
+if [ "${1:-all}" != native ]; then
+  packages+=(
+    clang libclang-rt-14-dev libbenchmark-dev libpugixml-dev python3
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xauth
+    valgrind locales
+  )
+fi
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -23,14 +27,20 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
   as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# A locale with a decimal comma, for the tests that prove numbers ignore it.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
+# Locales: a Japanese UTF-8 one, in which Wine reads a Unix command line as
+# UTF-8 (without it, Japanese arguments reach a Windows program mangled), and
+# one with a decimal comma, for the tests that prove numbers ignore it.
+if [ "${1:-all}" != native ]; then
+  for locale in ja_JP de_DE; do
+    if ! locale -a 2>/dev/null | grep -qi "^$locale\.utf-\?8$"; then
+      as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+    fi
+  done
 fi

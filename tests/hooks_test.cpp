@@ -1,5 +1,7 @@
 // The plug-in driven as the host drives it: Create, Load, event 1003 to each
 // hook, event 1007 with a SEARCHREQUEST.
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,37 @@ TEST_F(HooksTest, AFreshLimitAppliesToTheSearchInProgress) {
     EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
     EXPECT_EQ(RequestedPaths().size(), 2u);
     EXPECT_EQ(request.record.resultCount, 20);
+}
+
+// The host's record may be larger than the plug-in's part of it; the plug-in
+// writes resultCount and results and no other byte.
+TEST_F(HooksTest, OnlyTheResultFieldsOfTheRequestAreWritten) {
+    alignas(8) unsigned char bytes[256];
+    std::memset(bytes, 0xA5, sizeof bytes);
+    auto* record = reinterpret_cast<SEARCHREQUEST*>(bytes);
+    const Request model("abc", {kAddress});
+    record->header = model.record.header;
+    record->query = model.record.query;
+    record->targetCount = model.record.targetCount;
+    record->targetIds = model.record.targetIds;
+    record->filter1 = model.record.filter1;
+    record->filter2 = model.record.filter2;
+    record->hasBox = 0;
+    unsigned char before[sizeof bytes];
+    std::memcpy(before, bytes, sizeof bytes);
+
+    QueueGet(Ydf(Hits(2), "2"));
+    EXPECT_EQ(address_(kEventSearch, nullptr, record), 1);
+    EXPECT_EQ(record->resultCount, 2);
+    const size_t count = offsetof(SEARCHREQUEST, resultCount);
+    const size_t results = offsetof(SEARCHREQUEST, results);
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+        const bool written = (i >= count && i < count + sizeof(int32_t)) ||
+                             (i >= results && i < results + sizeof(SEARCHRESULT*));
+        if (!written) {
+            EXPECT_EQ(bytes[i], before[i]) << "byte " << i;
+        }
+    }
 }
 
 TEST_F(HooksTest, ReleaseAfterASearchSavesTheDownloadTime) {

@@ -1,9 +1,9 @@
 #include "search/query_encoding.h"
 
-#include <memory>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/recode.h"
 
 namespace norrow::search {
 namespace {
@@ -18,24 +18,11 @@ bool PassesUnchanged(unsigned char byte) {
 // Shift-JIS lead byte: 0x80 and 0xFD-0xFF too).
 bool StartsPair(unsigned char byte) { return (byte >= 0x80 && byte <= 0x9F) || byte >= 0xE0; }
 
+// The destination's length stops at the first converted NUL.
 int Convert(unsigned from, unsigned to, std::string_view source, platform::AnsiString& target) {
-    const platform::SystemCalls& os = platform::System();
-    if (source.empty() || source.size() > INT32_MAX) return 0;
-    const int length = static_cast<int>(source.size());
-    const int units = os.multiByteToWide(from, source.data(), length, nullptr, 0);
-    if (units <= 0) return 0;
-    const std::unique_ptr<char16_t[]> wide(new char16_t[static_cast<size_t>(units)]);
-    if (os.multiByteToWide(from, source.data(), length, wide.get(), units) == 0) return 0;
-    const int bytes = os.wideToMultiByte(to, wide.get(), units, nullptr, 0);
-    if (bytes <= 0) return 0;
     const size_t before = target.size();
-    target.resize(before + static_cast<size_t>(bytes));
-    char* converted = target.data() + before;
-    if (os.wideToMultiByte(to, wide.get(), units, converted, bytes) == 0) {
-        target.resize(before);
-        return 0;
-    }
-    target.resize(before + std::char_traits<char>::length(converted));  // up to a converted NUL
+    if (!platform::AppendRecoded(platform::System(), from, to, source, target)) return 0;
+    target.resize(before + std::char_traits<char>::length(target.c_str() + before));
     return 1;
 }
 

@@ -7,8 +7,6 @@ namespace norrow::serverinfo {
 
 ServerInfo serverInfo;
 
-const char* const kServerInfoHost = "serverinfo.norrow.example";
-
 namespace {
 
 constexpr char kBoundary[] = "kiritori";

@@ -33,7 +33,7 @@ struct ServerInfo {
 extern ServerInfo serverInfo;
 
 // Where and how the server information is asked for.
-extern const char* const kServerInfoHost;
+constexpr char kServerInfoHost[] = "serverinfo.norrow.example";
 constexpr int32_t kServerInfoPort = 80;
 constexpr char kServerInfoPath[] = "/norrow/downloadinfo.php";
 constexpr int32_t kServerInfoTimeout = 40000;

@@ -8,6 +8,7 @@
 
 #include "platform/os.h"
 #include "platform/platform.h"
+#include "platform/recode.h"
 #include "plugin/entry.h"
 #include "results/search_results.h"
 #include "search/request.h"
@@ -76,18 +77,7 @@ void ResetPluginState() {
     results::searchResults.growBy = 0;
 }
 
-std::string Sjis(const std::string& utf8) {
-    const platform::SystemCalls& os = platform::NativeSystem();
-    if (utf8.empty()) return {};
-    const int length = static_cast<int>(utf8.size());
-    const int units = os.multiByteToWide(platform::kUtf8CodePage, utf8.data(), length, nullptr, 0);
-    std::u16string wide(static_cast<size_t>(units), u'\0');
-    os.multiByteToWide(platform::kUtf8CodePage, utf8.data(), length, wide.data(), units);
-    const int bytes = os.wideToMultiByte(platform::kAnsiCodePage, wide.data(), units, nullptr, 0);
-    std::string sjis(static_cast<size_t>(bytes), '\0');
-    os.wideToMultiByte(platform::kAnsiCodePage, wide.data(), units, sjis.data(), bytes);
-    return sjis;
-}
+std::string Sjis(const std::string& utf8) { return platform::ShiftJisFromUtf8(utf8); }
 
 std::string DataPath(const std::string& name) {
 #if NORROW_OS_WINDOWS

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Checks the plug-in library as a host would see it: it exports exactly
+# Create, Load, Close, Release and About under their plain (undecorated)
+# names, and, on Windows, it needs no DLL beyond Windows' own and PluginIf.dll.
+set -eu
+library=$1
+expected_exports="About Close Create Load Release"
+allowed_imports="KERNEL32.dll msvcrt.dll USER32.dll PluginIf.dll"
+
+if i686-w64-mingw32-objdump -f "$library" 2>/dev/null | grep -q 'pei-i386'; then
+  exports=$(i686-w64-mingw32-objdump -p "$library" |
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort | tr '\n' ' ')
+  for dll in $(i686-w64-mingw32-objdump -p "$library" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+    case " $allowed_imports " in
+      *" $dll "*) ;;
+      *) echo "$library needs $dll, beyond Windows' own DLLs and PluginIf.dll"; exit 1 ;;
+    esac
+  done
+else
+  exports=$(nm -D --defined-only "$library" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
+fi
+if [ "${exports% }" != "$expected_exports" ]; then
+  echo "exports of $library: '${exports% }', expected '$expected_exports'"
+  exit 1
+fi
+echo "exports: $expected_exports"

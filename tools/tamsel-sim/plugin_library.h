@@ -1,0 +1,38 @@
+// The plug-in library as the host loads it: the file, and its five entry
+// points. dlopen on Linux, LoadLibrary on Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/plugin_info.h"
+
+namespace norrow::sim {
+
+class PluginLibrary {
+public:
+    using CreateFn = int (*)(PLUGININFO*, uint32_t);
+    using EntryFn = int (*)();
+
+    PluginLibrary() = default;
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+    ~PluginLibrary();
+
+    // Loads `path` and finds all five exports; on failure says what is wrong.
+    bool Open(const std::string& path, std::string& error);
+
+    CreateFn Create = nullptr;
+    EntryFn Load = nullptr;
+    EntryFn Close = nullptr;
+    EntryFn Release = nullptr;
+    EntryFn About = nullptr;
+
+private:
+    void* handle_ = nullptr;
+};
+
+// The plug-in built beside this program.
+std::string DefaultPluginPath();
+
+}  // namespace norrow::sim

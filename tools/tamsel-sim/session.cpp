@@ -1,0 +1,338 @@
+#include "tamsel-sim/session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "platform/os.h"
+#include "platform/recode.h"
+#include "plugin/pluginif.h"
+#include "search/request.h"
+#include "serverinfo/server_info.h"
+#include "standin.h"
+#include "tamsel-sim/http_client.h"
+#include "tamsel-sim/plugin_library.h"
+
+#include "services/services.h"
+
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace norrow::sim {
+namespace {
+
+constexpr uint32_t kPluginHandle = 0x4E52;  // what this host calls the plug-in
+constexpr char kProfileKey[] = "ServerInfoAt";
+
+// What answers the plug-in's requests when --answer is given without
+// --server-info: both services, three pages.
+constexpr char kBuiltInServerInfo[] =
+    "SERVERINFO\r\n"
+    "GEOCODER answers.invalid,/geocoder,,80,fixture\r\n"
+    "LOCALSEARCH answers.invalid,/localsearch,,80,fixture\r\n"
+    "MAXPAGE 3\r\n";
+
+bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// Answers the host's HTTP requests: from files, or over the network through
+// the routes, or not at all.
+class Answerer {
+public:
+    enum Mode { kFiles, kNetwork, kFail };
+
+    Mode mode = kNetwork;
+    std::vector<std::string> answers;  // kFiles: the i-th GET gets the i-th
+    std::string serverInfo = kBuiltInServerInfo;  // the POST's answer in kFiles mode
+    bool hasServerInfo = false;                   // given by the user: for every mode
+    std::vector<Route> routes;
+
+    static int Handle(void* context, const StandIn_HttpRequest* request, StandIn_HttpReply* reply) {
+        return static_cast<Answerer*>(context)->Answer(*request, *reply);
+    }
+
+private:
+    int Answer(const StandIn_HttpRequest& request, StandIn_HttpReply& reply) {
+        reply = StandIn_HttpReply{};
+        if (mode == kFail) {
+            reply.result = 1;
+            return 0;
+        }
+        if (request.kind == StandIn_Post && (hasServerInfo || mode == kFiles)) {
+            return Deliver(serverInfo, reply);
+        }
+        if (mode == kFiles) {
+            const std::string& answer = answers[std::min(nextAnswer_, answers.size() - 1)];
+            ++nextAnswer_;
+            return Deliver(answer, reply);
+        }
+        HttpExchange exchange;
+        exchange.post = request.kind == StandIn_Post;
+        exchange.host = request.host != nullptr ? request.host : "";
+        exchange.port = request.port;
+        for (const Route& route : routes) {
+            if (route.fromHost == exchange.host && route.fromPort == exchange.port) {
+                exchange.host = route.toHost;
+                exchange.port = route.toPort;
+                break;
+            }
+        }
+        exchange.path = request.path != nullptr ? request.path : "";
+        exchange.header = request.header != nullptr ? request.header : "";
+        exchange.body = request.body != nullptr ? request.body : "";
+        exchange.userAgent = request.userAgent != nullptr ? request.userAgent : "";
+        exchange.timeoutMs = request.timeout;
+        HttpResponse response = Send(exchange);
+        if (response.status == 0) {
+            reply.result = 1;  // no connection
+            return 0;
+        }
+        network_ = std::move(response.body);
+        reply.bytes = network_.data();
+        reply.length = static_cast<int32_t>(network_.size());
+        // Only a 2xx answer counts as one; the body of any other still reaches the plug-in.
+        reply.result = response.status / 100 == 2 ? 0 : response.status;
+        return 0;
+    }
+
+    // `bytes` must outlive the reply: the host copies it after we return.
+    int Deliver(const std::string& bytes, StandIn_HttpReply& reply) {
+        reply.result = 0;
+        reply.bytes = bytes.data();
+        reply.length = static_cast<int32_t>(bytes.size());
+        return 0;
+    }
+
+    size_t nextAnswer_ = 0;
+    std::string network_;
+};
+
+std::string Utf8(const char* sjis) { return sjis != nullptr ? platform::Utf8FromShiftJis(sjis) : ""; }
+
+void LoadProfile(const std::string& path) {
+    std::ifstream in(std::filesystem::u8path(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        StandIn_SetProfileInt(line.substr(0, equals).c_str(),
+                              static_cast<uint32_t>(std::strtoul(line.c_str() + equals + 1, nullptr, 10)));
+    }
+}
+
+void SaveProfile(const std::string& path) {
+    uint32_t value = 0;
+    if (!StandIn_GetProfileInt(kProfileKey, &value)) return;
+    // Make the folders on the way, as a host makes its settings folder.
+    const size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos && slash > 0) {
+        const std::string folder = path.substr(0, slash);
+        for (size_t at = 1; at <= folder.size(); ++at) {
+            if (at != folder.size() && folder[at] != '/' && folder[at] != '\\') continue;
+#if NORROW_OS_WINDOWS
+            CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+#else
+            mkdir(folder.substr(0, at).c_str(), 0755);
+#endif
+        }
+    }
+    std::ofstream out(std::filesystem::u8path(path));
+    out << kProfileKey << '=' << value << '\n';
+}
+
+void CollectRecord(Outcome& outcome) {
+    for (int i = 0; i < StandIn_CallCount(); ++i) {
+        const StandIn_Call& call = *StandIn_GetCall(i);
+        switch (call.function) {
+            case StandIn_FnSetSearchStatus:
+                outcome.status.push_back(Utf8(call.text));
+                break;
+            case StandIn_FnSetSearchURL:
+                outcome.attribution.push_back(Utf8(call.text));
+                break;
+            case StandIn_FnHttpRequest2:
+            case StandIn_FnHttpProgressPost: {
+                const StandIn_HttpRequest& http = call.http;
+                RequestView view{};
+                view.post = http.kind == StandIn_Post;
+                view.host = Utf8(http.host);
+                view.port = http.port;
+                view.path = Utf8(http.path);
+                view.userAgent = http.userAgent;
+                view.userAgentText = Utf8(http.userAgent);
+                view.timeout = http.timeout;
+                view.hasHeader = http.header != nullptr;
+                view.hasBody = http.body != nullptr;
+                view.header = Utf8(http.header);
+                view.body = Utf8(http.body);
+                outcome.requests.push_back(std::move(view));
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+bool TargetChosen(const Options& options, bool addressHook) {
+    return addressHook ? options.address : options.local;
+}
+
+}  // namespace
+
+bool Outcome::Served() const {
+    if (create != 1 || searches.empty()) return false;
+    for (const SearchRun& run : searches) {
+        if (run.result != 1) return false;
+    }
+    return true;
+}
+
+std::string DefaultProfilePath() {
+#if NORROW_OS_WINDOWS
+    const char* base = std::getenv("APPDATA");
+    return std::string(base != nullptr ? base : ".") + "\\tamsel-sim\\profile.ini";
+#else
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = config != nullptr && *config != '\0' ? config
+                             : home != nullptr                     ? std::string(home) + "/.config"
+                                                                   : ".";
+    return base + "/tamsel-sim/profile.ini";
+#endif
+}
+
+bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
+    Answerer answerer;
+    for (const std::string& file : options.answers) {
+        answerer.answers.emplace_back();
+        if (!ReadFile(file, answerer.answers.back(), error)) return false;
+    }
+    if (!options.serverInfo.empty()) {
+        answerer.serverInfo.clear();
+        if (!ReadFile(options.serverInfo, answerer.serverInfo, error)) return false;
+        answerer.hasServerInfo = true;
+    }
+    answerer.mode = options.httpFail ? Answerer::kFail
+                    : options.answers.empty() ? Answerer::kNetwork
+                                              : Answerer::kFiles;
+    answerer.routes = options.routes;
+
+    StandIn_Reset();
+    StandIn_SetVersion(options.hostVersion);
+    StandIn_SetOnline(options.offline ? 0 : 1);
+    const std::string profile = options.profile.empty() ? DefaultProfilePath() : options.profile;
+    LoadProfile(profile);
+
+    // The embedded services stand in for the maker's server and the two web
+    // services, unless the run brings answers or server information of its own.
+    std::unique_ptr<tools::StandInServices> services;
+    if (answerer.mode == Answerer::kNetwork && !answerer.hasServerInfo) {
+        services.reset(new tools::StandInServices(tools::Gazetteer::BuiltIn()));
+        const int port = services->Start(0);
+        if (port < 0) {
+            error = "cannot start the stand-in services on 127.0.0.1";
+            return false;
+        }
+        answerer.routes.push_back({serverinfo::kServerInfoHost, serverinfo::kServerInfoPort,
+                                   "127.0.0.1", port});
+    }
+    StandIn_SetHttpHandler(Answerer::Handle, &answerer);
+
+    PluginLibrary plugin;
+    if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) {
+        StandIn_SetHttpHandler(nullptr, nullptr);
+        return false;
+    }
+    Desktop desktop;
+
+    PLUGININFO info{};
+    outcome.create = plugin.Create(&info, kPluginHandle);
+    if (outcome.create == 1) {
+        outcome.load = plugin.Load();
+        std::vector<TSI_HOOKPROC> hooks;
+        for (int i = 0; i < StandIn_CallCount(); ++i) {
+            const StandIn_Call& call = *StandIn_GetCall(i);
+            if (call.function == StandIn_FnAddHook && call.hook.hookProc != nullptr) {
+                hooks.push_back(call.hook.hookProc);
+            }
+        }
+        std::vector<uint32_t> ids;
+        for (TSI_HOOKPROC hook : hooks) {
+            const int before = StandIn_CallCount();
+            hook(kEventRegisterTarget, nullptr, nullptr);
+            uint32_t id = 0;
+            for (int i = before; i < StandIn_CallCount(); ++i) {
+                const StandIn_Call& call = *StandIn_GetCall(i);
+                if (call.function == StandIn_FnInsertSearchTarget) id = static_cast<uint32_t>(call.result);
+            }
+            ids.push_back(id);
+        }
+        outcome.addressId = ids.size() > 0 ? ids[0] : 0;
+        outcome.localId = ids.size() > 1 ? ids[1] : 0;
+
+        const std::string query = platform::ShiftJisFromUtf8(options.query);
+        std::vector<uint32_t> chosen;
+        if (options.address) chosen.push_back(outcome.addressId);
+        if (options.local) chosen.push_back(outcome.localId);
+        SEARCHREQUEST request{};
+        request.header = 1;
+        request.query = query.c_str();
+        request.targetCount = static_cast<int32_t>(chosen.size());
+        request.targetIds = chosen.data();
+        request.filter1 = kNoFilter;
+        request.filter2 = kNoFilter;
+        request.hasBox = options.hasBox ? 1 : 0;
+        request.box0 = options.east;
+        request.box1 = options.west;
+        request.box2 = options.north;
+        request.box3 = options.south;
+
+        for (int round = 0; round < options.repeat; ++round) {
+            for (size_t h = 0; h < hooks.size(); ++h) {
+                int context = static_cast<int>(h);  // this host's per-hook context
+                const int result = hooks[h](kEventSearch, &context, &request);
+                const bool addressHook = h == 0;
+                if (TargetChosen(options, addressHook)) {
+                    outcome.searches.push_back({addressHook ? "address" : "local", result});
+                }
+            }
+        }
+        outcome.resultCount = request.resultCount;
+        for (int32_t i = 0; request.results != nullptr && i < request.resultCount; ++i) {
+            const SEARCHRESULT& hit = request.results[i];
+            outcome.hits.push_back({hit.latitude, hit.longitude, Utf8(hit.name), Utf8(hit.address),
+                                    Utf8(hit.yomi), hit.attribute, hit.targetId});
+        }
+        plugin.Release();
+        plugin.Close();
+    }
+    outcome.boxes = desktop.Boxes();
+    CollectRecord(outcome);
+    StandIn_SetHttpHandler(nullptr, nullptr);
+    outcome.hasProfile = StandIn_GetProfileInt(kProfileKey, &outcome.serverInfoAt) != 0;
+    SaveProfile(profile);
+    return true;
+}
+
+int RunAbout(const Options& options, std::string& error) {
+    PluginLibrary plugin;
+    if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) return -1;
+    Desktop desktop;
+    return plugin.About();
+}
+
+}  // namespace norrow::sim
