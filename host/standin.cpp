@@ -134,6 +134,8 @@ void StandIn_SetMessageBoxHandler(StandIn_MessageBoxHandler handler, void* conte
 
 int StandIn_CallCount(void) { return static_cast<int>(TheHost().calls.size()); }
 
+void StandIn_ClearCalls(void) { TheHost().calls.clear(); }
+
 const StandIn_Call* StandIn_GetCall(int index) {
     const auto& calls = TheHost().calls;
     if (index < 0 || static_cast<size_t>(index) >= calls.size()) return nullptr;

@@ -114,6 +114,8 @@ typedef struct StandIn_Call {
 } StandIn_Call;
 
 STANDIN_API int StandIn_CallCount(void);
+/* Forgets the calls recorded so far (a long run keeps the record short). */
+STANDIN_API void StandIn_ClearCalls(void);
 STANDIN_API const StandIn_Call* StandIn_GetCall(int index);
 
 }  /* extern "C" */

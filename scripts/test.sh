@@ -63,10 +63,22 @@ windows_suite() {
   record windows build/mingw-ctest.log
 }
 
-echo "== native (unit, services, end to end)"
+echo "== native (unit, services, end to end, valgrind, soak, fuzz corpora)"
 build native && suite native native
 
-echo "== Windows (32-bit, under Wine: unit, end to end)"
+echo "== native under AddressSanitizer and UBSan"
+build sanitize && suite sanitize sanitize
+
+echo "== fuzzing (libFuzzer, ${NORROW_FUZZ_SECONDS:-60} s a target)"
+if build fuzz; then
+  if fuzz/campaign.sh "${NORROW_FUZZ_SECONDS:-60}" | tee build/fuzz-campaign.log; then
+    results+=("fuzz $(grep -c ', ok$' build/fuzz-campaign.log)/4")
+  else
+    results+=("fuzz: a target failed"); failed=1
+  fi
+fi
+
+echo "== Windows (32-bit, under Wine: unit, end to end, soak, fuzz corpora)"
 if build mingw; then
   windows_suite
 fi

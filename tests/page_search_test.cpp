@@ -412,30 +412,41 @@ TEST_F(PageSearchTest, HostileAnswers) {
     }
 }
 
-// Memory can run out at any allocation of a page: the page fails, the store
-// keeps equal lengths, and the next page works.
+// Memory can run out at any allocation of a page, the download of the server
+// information included: the page fails, the store keeps equal lengths, the
+// request is not written, and nothing leaks (checked by the sanitizer build).
 TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
     const std::string answer = ReadDataFile("ydf/utf8_three_hits_total25.xml");
-    int failures = 0;
-    for (long failAt = 1;; ++failAt) {
-        PluginTest::SetUp();
-        UseServerInfo();
-        QueueGet(answer);
-        Request request;
-        int32_t result;
-        {
-            FailingAllocations failing(failAt);
-            result = SearchGeocoder(&request.record, nullptr, 0);
+    for (const bool download : {false, true}) {
+        long points = 0;
+        for (long failAt = 1;; ++failAt) {
+            PluginTest::SetUp();
+            UseServerInfo();
+            if (download) {
+                serverinfo::serverInfo.valid = 0;
+                QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n"
+                          "USER_MESSAGE maintenance_tonight\n");
+            }
+            QueueGet(answer);
+            Request request;
+            int32_t result;
+            {
+                FailingAllocations failing(failAt);
+                result = SearchGeocoder(&request.record, nullptr, 0);
+            }
+            EXPECT_EQ(results::NameList.size(), searchResults.size);
+            EXPECT_EQ(results::YomiList.size(), searchResults.size);
+            EXPECT_EQ(results::AddressList.size(), searchResults.size);
+            if (result == 25) break;
+            EXPECT_EQ(result, -1) << failAt;
+            EXPECT_EQ(request.record.resultCount, -1);
+            ++points;
+            ASSERT_LT(failAt, 2000);
         }
-        EXPECT_EQ(results::NameList.size(), searchResults.size);
-        EXPECT_EQ(results::AddressList.size(), searchResults.size);
-        if (result == 25) break;
-        EXPECT_EQ(result, -1) << failAt;
-        EXPECT_EQ(request.record.resultCount, -1);
-        ++failures;
-        ASSERT_LT(failAt, 1000);
+        EXPECT_GT(points, 5);
+        std::printf("[ fault injection ] a page %s the download fails at each of %ld allocations\n",
+                    download ? "with" : "without", points);
     }
-    EXPECT_GT(failures, 5);
 }
 
 }  // namespace

@@ -191,7 +191,7 @@ class Runner:
 
     def command(self, args):
         base = [self.options.wine, self.options.sim] if self.options.wine else [self.options.sim]
-        return base + args
+        return self.options.wrapper.split() + base + args
 
     def start_services(self):
         """`tamsel-sim services` of the Linux build, in a process of its own."""
@@ -204,7 +204,7 @@ class Runner:
         self.services.stdout.readline()  # the banner: listening
         self.routes = ["--route", "%s:80=127.0.0.1:%d" % (SERVERINFO_HOST, port)]
 
-    def run(self, args, timeout=120):
+    def run(self, args, timeout=300):
         return subprocess.run(self.command(args), capture_output=True, timeout=timeout)
 
     def report(self, name, problems, stderr=b""):
@@ -287,6 +287,8 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--data", required=True)
     parser.add_argument("--wine", help="the wrapper that runs a Windows program")
+    parser.add_argument("--wrapper", default="",
+                        help="a command to run the program under, such as valgrind and its options")
     parser.add_argument("--services", help="the Linux tamsel-sim that runs services apart "
                                            "(default: --sim)")
     options = parser.parse_args()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of the fuzz preset for SECONDS each, two at a time,
+# growing a working corpus in build/fuzz-corpus/NAME from the seeds in
+# fuzz/corpus/NAME, and prints one line of figures per target.
+#   fuzz/campaign.sh 60          (CI)      fuzz/campaign.sh 1000   (a long campaign)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+targets=(xml_locator server_info url_encode page_search)
+out=build/fuzz-campaign
+mkdir -p "$out"
+
+run() {
+  local name=$1
+  mkdir -p "build/fuzz-corpus/$name"
+  /usr/bin/time -f "%U %S" -o "$out/$name.cpu" \
+    "build/fuzz/bin/fuzz_$name" -dict=fuzz/ydf.dict -max_total_time="$seconds" \
+    -print_final_stats=1 -artifact_prefix="$out/$name-" -rss_limit_mb=2048 \
+    "build/fuzz-corpus/$name" "fuzz/corpus/$name" > "$out/$name.log" 2>&1
+  echo $? > "$out/$name.status"
+}
+
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+  run "${targets[i]}" &
+  [ $((i + 1)) -lt ${#targets[@]} ] && run "${targets[i + 1]}" &
+  wait
+done
+
+failed=0
+for name in "${targets[@]}"; do
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log")
+  cpu=$(awk '{ printf "%.0f", $1 + $2 }' "$out/$name.cpu" 2>/dev/null)
+  status=$(cat "$out/$name.status")
+  verdict=ok
+  if [ "$status" != 0 ]; then verdict="FAILED (exit $status, see $out/$name.log)"; failed=1; fi
+  echo "fuzz $name: ${runs:-0} executions in ${cpu:-?} CPU-seconds, $verdict"
+done
+exit $failed
