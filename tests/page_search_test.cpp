@@ -294,13 +294,32 @@ TEST_F(PageSearchTest, EmptyAnswersFailTheConversion) {
     }
 }
 
-TEST_F(PageSearchTest, Utf16AnswerWithoutYdfIsAPageWithoutHits) {
-    ASSERT_TRUE(results::AppendSearchResult("earlier page", "", "", 0, 0, 11));
-    QueueGet(ReadDataFile("ydf/utf16be_xml_without_ydf_no_hits.xml"));
-    Request request;
-    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 10), 0);
-    EXPECT_EQ(request.record.resultCount, 1);
-    EXPECT_TRUE(Boxes().empty());
+// A UTF-16 answer longer than one piece of the conversion (32,768 units),
+// with a surrogate pair just before, across and just after the edge, reads as
+// its text says.
+TEST_F(PageSearchTest, LongUtf16AnswerReadsWhole) {
+    const std::u16string head = u"<xml>x</xml><YDF><ResultInfo><Status>200</Status></ResultInfo>";
+    const std::u16string feature = u"<Feature><Name>\U0001F600\u3042</Name></Feature>";
+    for (int shift : {-1, 0, 1}) {
+        SCOPED_TRACE(shift);
+        PluginTest::SetUp();
+        UseServerInfo();
+        // Blanks between the elements put the first pair's high half at unit 32767 + shift.
+        const size_t blanks = 32767 + shift - head.size() - feature.find(static_cast<char16_t>(0xD83D));
+        std::u16string text = head + std::u16string(blanks, u' ');
+        while (text.size() < 70000) text += feature;
+        text += u"</YDF>";
+        std::string bigEndian;
+        for (char16_t unit : text) {
+            bigEndian += static_cast<char>(unit >> 8);
+            bigEndian += static_cast<char>(unit & 0xFF);
+        }
+        QueueGet(bigEndian);
+        Request request;
+        ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 0);
+        ASSERT_GT(searchResults.size, 1000);
+        for (int i = 0; i < searchResults.size; ++i) ASSERT_EQ(Name(i), "??\x82\xA0") << i;
+    }
 }
 
 TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
@@ -318,14 +337,22 @@ TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
     }
 }
 
-TEST_F(PageSearchTest, NotFoundIsASuccessThatKeepsEarlierHits) {
-    ASSERT_TRUE(results::AppendSearchResult("earlier page", "", "", 0, 0, 11));
-    QueueGet(ReadDataFile("ydf/utf8_status404_total0.xml"));
-    Request request;
-    EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 10), 0);
-    EXPECT_EQ(request.record.resultCount, 1);
-    EXPECT_EQ(request.record.results, searchResults.data);
-    EXPECT_EQ(Calls(StandIn_FnSetSearchURL).size(), 1u);
+// A later page without hits succeeds and keeps what the earlier pages found:
+// status 404, or a UTF-16 answer with an element named xml and no YDF.
+TEST_F(PageSearchTest, PagesWithoutHitsKeepEarlierHits) {
+    for (const char* file : {"ydf/utf8_status404_total0.xml", "ydf/utf16be_xml_without_ydf_no_hits.xml"}) {
+        SCOPED_TRACE(file);
+        PluginTest::SetUp();
+        UseServerInfo();
+        ASSERT_TRUE(results::AppendSearchResult("earlier page", "", "", 0, 0, 11));
+        QueueGet(ReadDataFile(file));
+        Request request;
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 10), 0);
+        EXPECT_EQ(request.record.resultCount, 1);
+        EXPECT_EQ(request.record.results, searchResults.data);
+        EXPECT_EQ(Calls(StandIn_FnSetSearchURL).size(), 1u);
+        EXPECT_TRUE(Boxes().empty());
+    }
 }
 
 TEST_F(PageSearchTest, LowerCaseDeclarationBeatenByUpperCaseLater) {

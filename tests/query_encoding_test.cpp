@@ -132,6 +132,23 @@ TEST(Converters, MalformedInputIsReplacedNotRefused) {
     EXPECT_EQ(target.back(), 'b');
 }
 
+// A long answer is converted a piece at a time (64 KB); the result must be
+// what its lines give one by one, whatever character stands across an edge.
+TEST(Converters, LongTextConvertsAsItsLinesDo) {
+    const std::string line = "a\xE3\x81\x82\xE3\x81\xE3\x81\x84\xF0\x9F\x98\x80\xC0\xAF b\n";
+    for (size_t shift = 0; shift < line.size(); ++shift) {
+        std::string text(64 * 1024 - shift, 'x');
+        std::string expected = text;  // ASCII converts to itself
+        while (text.size() < 140 * 1024) {
+            text += line;
+            ASSERT_EQ(Utf8ToAnsi(line, expected), 1);
+        }
+        std::string whole;
+        ASSERT_EQ(Utf8ToAnsi(text, whole), 1);
+        EXPECT_TRUE(whole == expected) << "a character " << shift << " bytes before the edge";
+    }
+}
+
 int FailingWide(unsigned, const char16_t*, int, char*, int capacity) { return capacity == 0 ? 4 : 0; }
 
 TEST(Converters, PlatformFailureLeavesTheTarget) {

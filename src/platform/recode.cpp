@@ -1,13 +1,33 @@
 #include "platform/recode.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
 namespace norrow::platform {
+namespace {
 
-bool AppendRecoded(const SystemCalls& os, unsigned from, unsigned to, std::string_view source,
-                   std::string& target) {
-    if (source.empty() || source.size() > INT32_MAX) return false;
+// UTF-8 text longer than this is converted a piece at a time, so that the
+// whole text never exists as UTF-16 at once.
+constexpr size_t kChunkBytes = 64 * 1024;
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Where the UTF-8 piece that starts at `start` should end: about kChunkBytes
+// on, moved back to the start of a character (at most three bytes: a longer
+// run of continuation bytes holds no character to cut).
+size_t PieceEnd(std::string_view text, size_t start) {
+    size_t end = std::min(text.size(), start + kChunkBytes);
+    for (int back = 0; back < 3 && end < text.size() && end > start + 1 && IsContinuation(text[end]);
+         ++back) {
+        --end;
+    }
+    return end;
+}
+
+// Converts `source` whole, as the converters are specified to.
+bool RecodeWhole(const SystemCalls& os, unsigned from, unsigned to, std::string_view source,
+                 std::string& target) {
     const int length = static_cast<int>(source.size());
     const int units = os.multiByteToWide(from, source.data(), length, nullptr, 0);
     if (units <= 0) return false;
@@ -22,6 +42,51 @@ bool AppendRecoded(const SystemCalls& os, unsigned from, unsigned to, std::strin
         return false;
     }
     return true;
+}
+
+// Converts long UTF-8 text a piece at a time: a first pass measures, the
+// second converts into the place made for it. Gives what RecodeWhole gives,
+// since no piece ends inside a character.
+bool RecodeUtf8InPieces(const SystemCalls& os, unsigned to, std::string_view source,
+                        std::string& target) {
+    const std::unique_ptr<char16_t[]> wide(new char16_t[kChunkBytes]);
+    const int room = static_cast<int>(kChunkBytes);
+    size_t total = 0;
+    for (size_t start = 0, end; start < source.size(); start = end) {
+        end = PieceEnd(source, start);
+        const int units = os.multiByteToWide(kUtf8CodePage, source.data() + start,
+                                             static_cast<int>(end - start), wide.get(), room);
+        const int bytes = units > 0 ? os.wideToMultiByte(to, wide.get(), units, nullptr, 0) : 0;
+        if (bytes <= 0) return false;
+        total += static_cast<size_t>(bytes);
+    }
+    const size_t before = target.size();
+    target.resize(before + total);
+    size_t written = before;
+    for (size_t start = 0, end; start < source.size(); start = end) {
+        end = PieceEnd(source, start);
+        const int units = os.multiByteToWide(kUtf8CodePage, source.data() + start,
+                                             static_cast<int>(end - start), wide.get(), room);
+        const int left = static_cast<int>(std::min<size_t>(target.size() - written, INT32_MAX));
+        const int bytes = units > 0 ? os.wideToMultiByte(to, wide.get(), units, target.data() + written, left) : 0;
+        if (bytes <= 0) {
+            target.resize(before);
+            return false;
+        }
+        written += static_cast<size_t>(bytes);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool AppendRecoded(const SystemCalls& os, unsigned from, unsigned to, std::string_view source,
+                   std::string& target) {
+    if (source.empty() || source.size() > INT32_MAX) return false;
+    if (from == kUtf8CodePage && source.size() > kChunkBytes) {
+        return RecodeUtf8InPieces(os, to, source, target);
+    }
+    return RecodeWhole(os, from, to, source, target);
 }
 
 std::string ShiftJisFromUtf8(std::string_view utf8) {

@@ -4,28 +4,6 @@
 #include <cstring>
 
 namespace norrow::platform {
-namespace {
-
-unsigned char FoldAscii(unsigned char byte) {
-    return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte + ('a' - 'A')) : byte;
-}
-
-}  // namespace
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (IsLeadByte(x) && i + 1 < a.size()) {
-            if (x != y || a[i + 1] != b[i + 1]) return false;
-            ++i;  // the second byte was compared as it stands
-        } else if (FoldAscii(x) != FoldAscii(y)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 int32_t GrowthStep(int32_t growBy, int32_t size) {
     if (growBy > 0) return growBy;
@@ -44,9 +22,12 @@ std::unique_ptr<char[]> StringList::Copy(const char* text) {
     return copy;
 }
 
+// The handles grow by the class library's step at least, and by half their
+// number when that is more: appending stays linear however many texts come.
 void StringList::ReserveOneMore() {
     if (items_.size() < items_.capacity()) return;
-    items_.reserve(items_.size() + static_cast<size_t>(GrowthStep(growBy_, size())));
+    const size_t step = std::max(static_cast<size_t>(GrowthStep(growBy_, size())), items_.size() / 2);
+    items_.reserve(items_.size() + step);
 }
 
 void StringList::Adopt(std::unique_ptr<char[]> text) noexcept { items_.push_back(std::move(text)); }

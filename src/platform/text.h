@@ -24,7 +24,20 @@ constexpr bool IsLeadByte(unsigned char byte) {
 // does it in code page 932: ASCII letters match either case, a double-byte
 // character is compared as a whole (its second byte is never folded), every
 // other byte must be equal.
-bool EqualIgnoringCase(std::string_view a, std::string_view b);
+inline bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;  // the common answer, decided at once
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (IsLeadByte(x) && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1]) return false;
+            ++i;  // the second byte was compared as it stands
+        } else if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) {
+            return false;  // equal only as the two cases of one ASCII letter
+        }
+    }
+    return true;
+}
 
 // The growth step of the class library's arrays: `growBy`, or with growBy 0
 // one eighth of the current size, at least 4 and at most 1024.

@@ -37,11 +37,11 @@ void SearchResultArray::SetSize(int32_t newSize, int32_t step) {
     if (newSize == 0) {
         ::operator delete(data);
         data = nullptr;
-        size = maxSize = 0;
+        size = maxSize = allocated_ = 0;
     } else if (data == nullptr) {
         data = Allocate(newSize);
         Zero(data, newSize);
-        size = maxSize = newSize;
+        size = maxSize = allocated_ = newSize;
     } else if (newSize <= maxSize) {
         Zero(data + size, newSize - size);
         size = newSize;
@@ -50,11 +50,18 @@ void SearchResultArray::SetSize(int32_t newSize, int32_t step) {
         const int32_t newMax = newSize >= room ? newSize
                                : room > INT32_MAX ? INT32_MAX
                                                   : static_cast<int32_t>(room);
-        SEARCHRESULT* block = Allocate(newMax);
-        std::memcpy(block, data, sizeof(SEARCHRESULT) * size);
-        Zero(block + size, newSize - size);
-        ::operator delete(data);
-        data = block;
+        if (newMax > allocated_) {
+            const int64_t generous = static_cast<int64_t>(allocated_) + allocated_ / 2;
+            const int32_t block = generous > newMax && generous <= INT32_MAX
+                                      ? static_cast<int32_t>(generous)
+                                      : newMax;
+            SEARCHRESULT* moved = Allocate(block);
+            std::memcpy(moved, data, sizeof(SEARCHRESULT) * size);
+            ::operator delete(data);
+            data = moved;
+            allocated_ = block;
+        }
+        Zero(data + size, newSize - size);
         size = newSize;
         maxSize = newMax;
     }

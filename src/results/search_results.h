@@ -39,6 +39,10 @@ constexpr int32_t kHitAttribute = 919022;  // 0xE05EE, which the host interprets
 // A growable array of plain records that grows as the class library's arrays
 // do: by `growBy` elements, or with growBy 0 by an eighth of its size (4 to
 // 1024). `data` is null exactly when `maxSize` is 0.
+//
+// `maxSize` follows that rule exactly, but the block behind it grows by at
+// least half its room at a time, so that a growth by a fixed step moves the
+// records only now and then: appending n hits costs time linear in n.
 class SearchResultArray {
 public:
     SEARCHRESULT* data = nullptr;
@@ -55,6 +59,9 @@ public:
     // the growth step. 0 releases the block. Throws std::bad_alloc and then
     // changes nothing but the step.
     void SetSize(int32_t newSize, int32_t step = -1);
+
+private:
+    int32_t allocated_ = 0;  // elements the block really holds, >= maxSize
 };
 
 // The store of the process.

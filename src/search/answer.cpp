@@ -1,5 +1,6 @@
 #include "search/answer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -37,21 +38,46 @@ bool DeclaresUtf8(std::string_view text) {
     return name != std::string_view::npos && name < declarationEnd;
 }
 
-// Converts big-endian UTF-16 to the OEM code page; empty when nothing results.
+// Converts big-endian UTF-16 to the OEM code page; empty when nothing
+// results. The units are swapped into a buffer of one piece at a time (a
+// piece never ends between the two halves of a surrogate pair): a first pass
+// measures, the second converts into the place made for it.
 platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
-    const int units = bytes.length / 2;
+    constexpr int kPieceUnits = 32 * 1024;
+    const int units = bytes.length / 2;  // a trailing odd byte is left alone
     if (units <= 0) return {};
-    std::unique_ptr<char16_t[]> wide(new char16_t[static_cast<size_t>(units)]);
     const auto* raw = reinterpret_cast<const unsigned char*>(bytes.start);
-    for (int i = 0; i < units; ++i) {
-        wide[i] = static_cast<char16_t>((raw[2 * i] << 8) | raw[2 * i + 1]);
-    }
+    const std::unique_ptr<char16_t[]> wide(new char16_t[std::min(units, kPieceUnits)]);
+    // Swaps the piece from unit `first` into `wide`; returns its length.
+    auto piece = [&](int first) {
+        int count = std::min(kPieceUnits, units - first);
+        for (int i = 0; i < count; ++i) {
+            wide[i] = static_cast<char16_t>((raw[2 * (first + i)] << 8) | raw[2 * (first + i) + 1]);
+        }
+        if (first + count < units && count > 1 && wide[count - 1] >= 0xD800 && wide[count - 1] <= 0xDBFF) {
+            --count;  // the pair's low half is in the next piece
+        }
+        return count;
+    };
     const platform::SystemCalls& os = platform::System();
-    const int size = os.wideToMultiByte(platform::kOemCodePage, wide.get(), units, nullptr, 0);
-    if (size <= 0) return {};
-    platform::AnsiString converted(static_cast<size_t>(size), '\0');
-    if (os.wideToMultiByte(platform::kOemCodePage, wide.get(), units, converted.data(), size) == 0) {
-        return {};
+    size_t size = 0;
+    for (int first = 0; first < units;) {
+        const int count = piece(first);
+        const int pieceBytes = os.wideToMultiByte(platform::kOemCodePage, wide.get(), count, nullptr, 0);
+        if (pieceBytes <= 0) return {};
+        size += static_cast<size_t>(pieceBytes);
+        first += count;
+    }
+    platform::AnsiString converted(size, '\0');
+    size_t written = 0;
+    for (int first = 0; first < units;) {
+        const int count = piece(first);
+        const int left = static_cast<int>(std::min<size_t>(size - written, INT32_MAX));
+        const int pieceBytes = os.wideToMultiByte(platform::kOemCodePage, wide.get(), count,
+                                                   converted.data() + written, left);
+        if (pieceBytes <= 0) return {};
+        written += static_cast<size_t>(pieceBytes);
+        first += count;
     }
     return converted;
 }

@@ -99,9 +99,9 @@ bool AppendFeatures(const Service& service, XmlRange ydf) {
     return true;
 }
 
-// Reads the total, checks the status and appends the hits. False after
-// showing the service's message.
-bool ReadAnswer(const Service& service, XmlRange answer, int32_t& total) {
+}  // namespace
+
+bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total) {
     total = 0;
     XmlRange ydf{}, rest{};
     if (FindXmlElement(answer, "YDF", ydf, rest) == 0) return true;  // a UTF-16 answer without hits
@@ -124,6 +124,8 @@ bool ReadAnswer(const Service& service, XmlRange answer, int32_t& total) {
     total = totalText.AsInt();
     return true;
 }
+
+namespace {
 
 int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void* hostContext,
                             int32_t offset) {
@@ -162,7 +164,7 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
     if (!BringIntoAnsiCodePage(service, answer)) return -1;
 
     int32_t total = 0;
-    if (!ReadAnswer(service, answer.Bytes(), total)) return -1;
+    if (!ReadPageAnswer(service, answer.Bytes(), total)) return -1;
     TSI_SetSearchURL(text::kAttribution);
     // Written last, so that a page that fails on the way writes nothing back.
     request->resultCount = results::searchResults.size;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "search/request.h"
+#include "search/xml_locator.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::search {
@@ -44,6 +45,12 @@ inline int32_t SearchGeocoder(SEARCHREQUEST* request, void* hostContext, int32_t
 inline int32_t SearchLocal(SEARCHREQUEST* request, void* hostContext, int32_t offset) {
     return SearchPage(kLocalSearch, request, hostContext, offset);
 }
+
+// The steps of a page, for the page search and for measuring it:
+// reads the total and the status of an answer already in the ANSI code page
+// and appends its hits to the store. False after showing the service's
+// message (a service error, or no memory for a hit).
+bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total);
 
 // The path and query of a page request. Returns kUrlReady, kUrlRefused (a
 // request no page serves) or kUrlQueryNotConverted.

@@ -1,5 +1,6 @@
 #include "search/xml_locator.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -10,47 +11,108 @@ namespace {
 
 // Bytes that end a tag name at the top level, and inside an element's content
 // (where "/" does not: a nested "<a/>" has the name "a/").
-bool EndsNameAtTopLevel(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/' || c == '>';
+struct NameEnds {
+    bool topLevel[256] = {};
+    bool content[256] = {};
+    constexpr NameEnds() {
+        for (unsigned char c : {' ', '\t', '\n', '\r', '>'}) topLevel[c] = content[c] = true;
+        topLevel[static_cast<unsigned char>('/')] = true;
+    }
+};
+constexpr NameEnds kNameEnds;
+
+// Eight bytes at a time (little-endian, as both targets are): a mask with the
+// high bit set for every byte below `limit` (at most 0x80) and possibly for
+// some above the first such byte, never missing one.
+inline uint64_t Load8(const char* p) {
+    uint64_t eight;
+    std::memcpy(&eight, p, 8);
+    return eight;
 }
-bool EndsNameInContent(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '>';
+inline uint64_t BytesBelow(uint64_t eight, uint64_t limit) {
+    return (eight - limit * 0x0101010101010101ull) & ~eight & 0x8080808080808080ull;
+}
+inline int LowestByte(uint64_t mask) { return __builtin_ctzll(mask) / 8; }
+
+// The first byte in [from, end) that ends a name, or null when the range ends
+// first. Every byte that ends a name is below 0x3F; letters, "_" and the bytes
+// of double-byte characters are above.
+inline const char* NameEnd(const char* from, const char* end, const bool (&ends)[256]) {
+    const char* p = from;
+    for (; end - p >= 8; p += 8) {
+        for (uint64_t candidates = BytesBelow(Load8(p), 0x3F); candidates != 0;
+             candidates &= candidates - 1) {
+            const char* at = p + LowestByte(candidates);
+            if (ends[static_cast<unsigned char>(*at)]) return at;
+        }
+    }
+    for (; p < end; ++p) {
+        if (ends[static_cast<unsigned char>(*p)]) return p;
+    }
+    return nullptr;
 }
 
-// The scan over one range. Positions are int64 so that "position + 9" never
-// overflows, whatever the range length.
+// The first `c` in [from, end), or null. The gaps between tags are short:
+// the first sixteen bytes are looked at here, the rest by memchr.
+inline const char* Find(const char* from, const char* end, char c) {
+    const uint64_t spread = static_cast<unsigned char>(c) * 0x0101010101010101ull;
+    const char* p = from;
+    for (int round = 0; round < 2 && end - p >= 8; ++round, p += 8) {
+        const uint64_t hits = BytesBelow(Load8(p) ^ spread, 1);  // bytes equal to c
+        if (hits != 0) return p + LowestByte(hits);
+    }
+    return p < end ? static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)))
+                   : nullptr;
+}
+
+// Whether [at, end) begins with `marker`.
+inline bool StartsWith(const char* at, const char* end, std::string_view marker) {
+    return end - at >= static_cast<std::ptrdiff_t>(marker.size()) &&
+           std::memcmp(at, marker.data(), marker.size()) == 0;
+}
+
+// A CDATA section's text starts at `from`; returns the byte behind the first
+// "]]>" that lies wholly in the range, or null.
+const char* CdataEnd(const char* from, const char* end) {
+    for (const char* q = from; end - q >= 3; ++q) {
+        q = Find(q, end - 2, ']');
+        if (q == nullptr) return nullptr;
+        if (q[1] == ']' && q[2] == '>') return q + 3;
+    }
+    return nullptr;
+}
+
+// One search. Positions are pointers into the range [s, end).
 class Scanner {
 public:
-    Scanner(XmlRange range, const char* name) : s_(range.start), length_(range.length), sought_(name) {}
+    Scanner(XmlRange range, const char* name)
+        : s_(range.start), end_(range.start + range.length), sought_(name) {}
 
-    // Runs the search; on success sets the content and rest positions.
-    bool Find(int64_t& contentStart, int64_t& contentEnd, int64_t& restStart) {
-        int64_t p = 0;
-        while (p < length_) {
-            if (s_[p] != '<') {
-                ++p;
+    // Runs the search; on success sets the content and the rest's start.
+    bool Find(const char*& contentStart, const char*& contentEnd, const char*& restStart) const {
+        const char* p = s_;
+        for (;;) {
+            p = search::Find(p, end_, '<');
+            if (p == nullptr || p == end_ - 1) return false;
+            if (StartsWith(p + 1, end_, "![CDATA[")) {
+                p = CdataEnd(p + 9, end_);
+                if (p == nullptr) return false;
                 continue;
             }
-            if (p == length_ - 1) return false;
-            if (StartsCdata(p + 1, "![CDATA[")) {
-                if (!SkipCdata(p + 9, p)) return false;
-                continue;
-            }
-            const int64_t nameEnd = ScanName(p + 1, EndsNameAtTopLevel);
-            if (nameEnd < 0) return false;
-            const void* close = std::memchr(s_ + nameEnd, '>', static_cast<size_t>(length_ - nameEnd));
-            if (close == nullptr) return false;
-            const int64_t k = static_cast<const char*>(close) - s_;
-            const std::string_view tagName(s_ + p + 1, static_cast<size_t>(nameEnd - (p + 1)));
+            const char* nameEnd = NameEnd(p + 1, end_, kNameEnds.topLevel);
+            if (nameEnd == nullptr) return false;
+            const char* k = search::Find(nameEnd, end_, '>');
+            if (k == nullptr) return false;
+            const std::string_view tagName(p + 1, static_cast<size_t>(nameEnd - (p + 1)));
             if (IsPassedOver(tagName, k)) {
                 p = k + 1;
                 continue;
             }
             // A start tag: the element runs to its end tag.
             const bool found = platform::EqualIgnoringCase(tagName, sought_);
-            if (k + 1 >= length_) return false;
-            int64_t endTag = 0;
-            int64_t after = 0;
+            if (k + 1 >= end_) return false;
+            const char* endTag = nullptr;
+            const char* after = nullptr;
             if (!ScanContent(k + 1, tagName, found, endTag, after)) return false;
             if (found) {
                 contentStart = k + 1;
@@ -60,94 +122,62 @@ public:
             }
             p = after;  // an element of another name, skipped whole
         }
-        return false;
     }
 
 private:
-    // Whether the bytes at `at` are exactly `marker` and lie within the range.
-    bool StartsCdata(int64_t at, std::string_view marker) const {
-        return at + static_cast<int64_t>(marker.size()) <= length_ &&
-               std::memcmp(s_ + at, marker.data(), marker.size()) == 0;
-    }
-
-    // A CDATA section's text starts at `from`; on success `next` is the
-    // position behind its "]]>".
-    bool SkipCdata(int64_t from, int64_t& next) const {
-        if (from >= length_) return false;
-        for (int64_t q = from; q + 2 < length_; ++q) {
-            const void* bracket = std::memchr(s_ + q, ']', static_cast<size_t>(length_ - 2 - q));
-            if (bracket == nullptr) return false;
-            q = static_cast<const char*>(bracket) - s_;
-            if (s_[q + 1] == ']' && s_[q + 2] == '>') {
-                next = q + 3;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // The position of the byte that ends the name starting at `from`, or -1
-    // when the range ends first.
-    template <typename Ends>
-    int64_t ScanName(int64_t from, Ends ends) const {
-        for (int64_t i = from; i < length_; ++i) {
-            if (ends(s_[i])) return i;
-        }
-        return -1;
-    }
-
     // Empty-element tags, declarations and comments at the top level.
-    bool IsPassedOver(std::string_view name, int64_t k) const {
-        const char before = s_[k - 1];
+    bool IsPassedOver(std::string_view name, const char* k) const {
+        const char before = k[-1];
         if (before == '/' || before == '?') return true;
-        if (name == "!--" && before == '-') return true;
-        return k - 2 >= 0 && s_[k - 2] == '-';
+        if (before == '-' && name == "!--") return true;
+        return k - 2 >= s_ && k[-2] == '-';
     }
 
     // Scans the content of the element named `current` from `from` to its end
     // tag, counting nested elements of the sought name when `found`. Sets
     // `endTag` to the end tag's "<" and `after` behind the byte that ended its
     // name.
-    bool ScanContent(int64_t from, std::string_view current, bool found, int64_t& endTag,
-                     int64_t& after) const {
+    bool ScanContent(const char* from, std::string_view current, bool found, const char*& endTag,
+                     const char*& after) const {
+        const char* last = end_ - 1;  // the last byte never starts a tag
         int depth = 0;
-        int64_t j = from;
-        while (j < length_ - 1) {  // the last byte never starts a tag
-            const void* open = std::memchr(s_ + j, '<', static_cast<size_t>(length_ - 1 - j));
-            if (open == nullptr) return false;
-            j = static_cast<const char*>(open) - s_;
-            const char next = s_[j + 1];
+        const char* j = from;
+        for (;;) {
+            j = search::Find(j, last, '<');
+            if (j == nullptr) return false;
+            const char next = j[1];
             if (next == '!') {
-                if (StartsCdata(j + 2, "[CDATA[")) {
-                    if (!SkipCdata(j + 9, j)) return false;
+                if (StartsWith(j + 2, end_, "[CDATA[")) {
+                    j = CdataEnd(j + 9, end_);
+                    if (j == nullptr) return false;
                 } else {
                     j += 2;  // a comment's text is scanned like any other
                 }
                 continue;
             }
             const bool isEndTag = next == '/';
-            const int64_t nameStart = isEndTag ? j + 2 : j + 1;
-            if (nameStart >= length_) return false;
-            const int64_t t = ScanName(nameStart, EndsNameInContent);
-            if (t < 0) return false;
-            const std::string_view tagName(s_ + nameStart, static_cast<size_t>(t - nameStart));
-            if (isEndTag && platform::EqualIgnoringCase(tagName, current)) {
-                if (depth == 0) {
-                    endTag = j;
-                    after = t + 1;
-                    return true;
+            const char* nameStart = isEndTag ? j + 2 : j + 1;
+            const char* t = NameEnd(nameStart, end_, kNameEnds.content);
+            if (t == nullptr) return false;
+            const std::string_view tagName(nameStart, static_cast<size_t>(t - nameStart));
+            if (isEndTag) {
+                if (platform::EqualIgnoringCase(tagName, current)) {
+                    if (depth == 0) {
+                        endTag = j;
+                        after = t + 1;
+                        return true;
+                    }
+                    --depth;
                 }
-                --depth;
-            } else if (!isEndTag && found && platform::EqualIgnoringCase(tagName, sought_)) {
+            } else if (found && platform::EqualIgnoringCase(tagName, sought_)) {
                 ++depth;
             }
             j = t + 1;
         }
-        return false;
     }
 
     const char* s_;
-    int64_t length_;
+    const char* end_;
     std::string_view sought_;
 };
 
@@ -156,10 +186,13 @@ private:
 int FindXmlElement(XmlRange range, const char* name, XmlRange& content, XmlRange& rest) {
     rest = range;
     if (range.start == nullptr || range.length <= 0 || name == nullptr) return 0;
-    int64_t contentStart = 0, contentEnd = 0, restStart = 0;
+    const char* contentStart = nullptr;
+    const char* contentEnd = nullptr;
+    const char* restStart = nullptr;
     if (!Scanner(range, name).Find(contentStart, contentEnd, restStart)) return 0;
-    content = {range.start + contentStart, static_cast<int32_t>(contentEnd - contentStart)};
-    rest = {range.start + restStart, static_cast<int32_t>(range.length - restStart)};
+    const char* end = range.start + range.length;
+    content = {contentStart, static_cast<int32_t>(contentEnd - contentStart)};
+    rest = {restStart, static_cast<int32_t>(end - restStart)};
     return 1;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace norrow::sim {
 
@@ -24,5 +25,12 @@ struct HttpResponse {
 };
 
 HttpResponse Send(const HttpExchange& exchange);
+
+// The header lines of `header` as name and value ("Name: value"), without
+// Content-Length, which both clients count themselves.
+struct HeaderLine {
+    std::string name, value;
+};
+std::vector<HeaderLine> HeaderLines(const std::string& header);
 
 }  // namespace norrow::sim

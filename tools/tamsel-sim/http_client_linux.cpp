@@ -7,33 +7,6 @@
 #include "tamsel-sim/http_client.h"
 
 namespace norrow::sim {
-namespace {
-
-// "Name: value" lines into headers; the content type is handed on apart.
-httplib::Headers ParseHeader(const std::string& text, std::string& contentType) {
-    httplib::Headers headers;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        const size_t colon = line.find(':');
-        if (colon != std::string::npos) {
-            std::string name = line.substr(0, colon);
-            const size_t valueStart = line.find_first_not_of(' ', colon + 1);
-            std::string value = valueStart == std::string::npos ? "" : line.substr(valueStart);
-            if (name == "Content-Type") {
-                contentType = value;
-            } else if (name != "Content-Length") {  // the client counts the body itself
-                headers.emplace(std::move(name), std::move(value));
-            }
-        }
-        start = end + 2;
-    }
-    return headers;
-}
-
-}  // namespace
 
 HttpResponse Send(const HttpExchange& exchange) {
     httplib::Client client(exchange.host, exchange.port);
@@ -43,7 +16,14 @@ HttpResponse Send(const HttpExchange& exchange) {
     client.set_read_timeout(seconds, micros);
     client.set_write_timeout(seconds, micros);
     std::string contentType = "application/octet-stream";
-    httplib::Headers headers = ParseHeader(exchange.header, contentType);
+    httplib::Headers headers;
+    for (HeaderLine& line : HeaderLines(exchange.header)) {
+        if (line.name == "Content-Type") {
+            contentType = line.value;
+        } else {
+            headers.emplace(std::move(line.name), std::move(line.value));
+        }
+    }
     if (!exchange.userAgent.empty()) headers.emplace("User-Agent", exchange.userAgent);
     const httplib::Result result =
         exchange.post ? client.Post(exchange.path, headers, exchange.body, contentType)

@@ -21,18 +21,11 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
-// The header lines without Content-Length, which WinHTTP counts itself.
-std::string WithoutContentLength(const std::string& header) {
-    std::string kept;
-    size_t start = 0;
-    while (start < header.size()) {
-        size_t end = header.find("\r\n", start);
-        if (end == std::string::npos) end = header.size();
-        const std::string line = header.substr(start, end - start);
-        if (line.compare(0, 15, "Content-Length:") != 0 && !line.empty()) kept += line + "\r\n";
-        start = end + 2;
-    }
-    return kept;
+// The header lines as WinHTTP takes them, without Content-Length.
+std::string RequestHeader(const std::string& header) {
+    std::string lines;
+    for (const HeaderLine& line : HeaderLines(header)) lines += line.name + ": " + line.value + "\r\n";
+    return lines;
 }
 
 struct Handle {
@@ -63,7 +56,7 @@ HttpResponse Send(const HttpExchange& exchange) {
                                       Wide(exchange.path).c_str(), nullptr, WINHTTP_NO_REFERER,
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (request.handle == nullptr) return response.error = LastError("WinHttpOpenRequest"), response;
-    const std::wstring header = Wide(WithoutContentLength(exchange.header));
+    const std::wstring header = Wide(RequestHeader(exchange.header));
     const DWORD bodyLength = static_cast<DWORD>(exchange.body.size());
     if (!WinHttpSendRequest(request.handle,
                             header.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header.c_str(),

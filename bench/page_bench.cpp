@@ -1,0 +1,320 @@
+// How fast the plug-in reads a page, against a general XML parser and the
+// memory-bound floor; the whole page by stage; scaling with the answer's
+// size; a page over loopback against a raw GET; and the peak heap.
+#include <benchmark/benchmark.h>
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "answers.h"
+#include "heap_meter.h"
+#include "platform/numbers.h"
+#include "platform/platform.h"
+#include "results/search_results.h"
+#include "search/answer.h"
+#include "search/page_search.h"
+#include "search/query_encoding.h"
+#include "serverinfo/server_info.h"
+#include "services/services.h"
+#include "standin.h"
+#include "tamsel-sim/http_client.h"
+
+namespace {
+
+using namespace norrow;
+using search::XmlRange;
+
+int Ok(const char*, unsigned) { return 1; }
+
+void Quiet() { platform::System().messageBox = Ok; }
+
+const std::string& Page(bool utf8) {
+    static const std::string sjis = bench::RealisticPage(10, false);
+    static const std::string utf8Page = bench::RealisticPage(10, true);
+    return utf8 ? utf8Page : sjis;
+}
+
+XmlRange Range(const std::string& text) { return {text.data(), static_cast<int32_t>(text.size())}; }
+
+// ---- Extraction of the fields the plug-in reads ----------------------------
+
+void PluginExtraction(benchmark::State& state, const std::string& answer) {
+    Quiet();
+    for (auto _ : state) {
+        results::ResetSearchResults();
+        int32_t total = 0;
+        benchmark::DoNotOptimize(search::ReadPageAnswer(search::kGeocoder, Range(answer), total));
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+}
+
+// The same fields, the same 1024-byte rule and the same store, by pugixml.
+void Copy1024(const char* text, char (&buffer)[1024]) {
+    const size_t length = std::strlen(text);
+    if (length < 1024) {
+        std::memcpy(buffer, text, length + 1);
+    } else {
+        buffer[0] = '\0';
+    }
+}
+
+void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
+    std::vector<char> buffer(answer.size());
+    for (auto _ : state) {
+        results::ResetSearchResults();
+        std::memcpy(buffer.data(), answer.data(), answer.size());
+        pugi::xml_document document;
+        document.load_buffer_inplace(buffer.data(), buffer.size(), pugi::parse_minimal,
+                                     pugi::encoding_utf8);
+        const pugi::xml_node ydf = document.child("YDF");
+        const pugi::xml_node info = ydf.child("ResultInfo");
+        int32_t total = platform::ReadInt32(info.child_value("Total"), std::strlen(info.child_value("Total")));
+        const int32_t status = platform::ReadInt32(info.child_value("Status"), 3);
+        if (status != 200 && status != 404) state.SkipWithError("status");
+        for (pugi::xml_node feature = ydf.child("Feature"); feature; feature = feature.next_sibling("Feature")) {
+            char name[1024], coordinates[1024], yomi[1024], address[1024];
+            Copy1024(feature.child_value("Name"), name);
+            Copy1024(feature.child("Geometry").child_value("Coordinates"), coordinates);
+            const pugi::xml_node property = feature.child("Property");
+            Copy1024(property.child_value("Yomi"), yomi);
+            Copy1024(property.child_value("Address"), address);
+            const char* comma = std::strchr(coordinates, ',');
+            const double longitude = comma ? platform::ReadDouble(coordinates, comma - coordinates) : 0;
+            const double latitude = comma ? platform::ReadDouble(comma + 1, std::strlen(comma + 1)) : 0;
+            results::AppendSearchResult(name, yomi, address, longitude, latitude, 1);
+        }
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+}
+
+void MemchrFloor(benchmark::State& state, const std::string& answer) {
+    for (auto _ : state) {
+        size_t tags = 0;
+        const char* p = answer.data();
+        const char* end = p + answer.size();
+        while ((p = static_cast<const char*>(std::memchr(p, '<', end - p))) != nullptr) {
+            ++tags;
+            ++p;
+        }
+        benchmark::DoNotOptimize(tags);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+}
+
+BENCHMARK_CAPTURE(PluginExtraction, sjis, Page(false));
+BENCHMARK_CAPTURE(PugixmlExtraction, sjis, Page(false));
+BENCHMARK_CAPTURE(MemchrFloor, sjis, Page(false));
+BENCHMARK_CAPTURE(PluginExtraction, utf8, Page(true));
+BENCHMARK_CAPTURE(PugixmlExtraction, utf8, Page(true));
+BENCHMARK_CAPTURE(MemchrFloor, utf8, Page(true));
+
+// ---- The whole page of a UTF-8 answer, and its stages ------------------------
+
+// What the host hands over: a new buffer holding the answer.
+char* HostCopy(const std::string& answer) {
+    char* bytes = static_cast<char*>(::operator new(answer.size()));
+    std::memcpy(bytes, answer.data(), answer.size());
+    return bytes;
+}
+
+// A page from the host's hand-over to the last hit in the store.
+void ReadWholePage(const std::string& answer) {
+    results::ResetSearchResults();
+    search::Answer owned;
+    owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
+    search::BringIntoAnsiCodePage(search::kGeocoder, owned);
+    int32_t total = 0;
+    search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+    benchmark::DoNotOptimize(total);
+}
+
+void WholePages(benchmark::State& state, const std::string& answer) {
+    Quiet();
+    for (auto _ : state) ReadWholePage(answer);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
+}
+
+void WholePage(benchmark::State& state) { WholePages(state, Page(true)); }
+BENCHMARK(WholePage)->Unit(benchmark::kMicrosecond);
+
+void StageHandOver(benchmark::State& state) {
+    const std::string& answer = Page(true);
+    for (auto _ : state) {
+        search::Answer owned;
+        owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
+    }
+}
+BENCHMARK(StageHandOver)->Unit(benchmark::kMicrosecond);
+
+void StageConversion(benchmark::State& state) {
+    const std::string& answer = Page(true);
+    for (auto _ : state) {
+        platform::AnsiString converted;
+        benchmark::DoNotOptimize(search::Utf8ToAnsi(answer, converted));
+    }
+}
+BENCHMARK(StageConversion)->Unit(benchmark::kMicrosecond);
+
+void StageExtraction(benchmark::State& state) {
+    Quiet();
+    platform::AnsiString converted;
+    search::Utf8ToAnsi(Page(true), converted);
+    for (auto _ : state) {
+        results::ResetSearchResults();
+        int32_t total = 0;
+        search::ReadPageAnswer(search::kGeocoder, Range(converted), total);
+    }
+}
+BENCHMARK(StageExtraction)->Unit(benchmark::kMicrosecond);
+
+// ---- Scaling and adversarial answers ---------------------------------------------
+
+void ScalingExtraction(benchmark::State& state) {
+    Quiet();
+    const std::string answer = bench::CompactPage(static_cast<int>(state.range(0)), false);
+    for (auto _ : state) {
+        results::ResetSearchResults();
+        int32_t total = 0;
+        search::ReadPageAnswer(search::kGeocoder, Range(answer), total);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
+}
+BENCHMARK(ScalingExtraction)->Arg(6)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
+
+void ScalingWholePage(benchmark::State& state) {
+    WholePages(state, bench::CompactPage(static_cast<int>(state.range(0)), true));
+}
+BENCHMARK(ScalingWholePage)->Arg(6)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
+
+void Adversarial(benchmark::State& state, std::string (*make)(size_t)) {
+    WholePages(state, make(static_cast<size_t>(state.range(0))));
+}
+BENCHMARK_CAPTURE(Adversarial, deep_nesting, bench::DeepNesting)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Adversarial, angle_brackets, bench::AngleBrackets)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Adversarial, skipped_elements, bench::SkippedElements)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+
+// ---- One page over loopback, against a raw GET of the same URL ----------------------
+
+struct Loopback {
+    Loopback() : services(tools::Gazetteer::BuiltIn()) { port = services.Start(0); }
+    tools::StandInServices services;
+    int port;
+};
+
+Loopback& Services() {
+    static Loopback loopback;
+    return loopback;
+}
+
+int SendThroughClient(void*, const StandIn_HttpRequest* request, StandIn_HttpReply* reply) {
+    static std::string body;
+    sim::HttpExchange exchange;
+    exchange.host = request->host;
+    exchange.port = request->port;
+    exchange.path = request->path;
+    exchange.userAgent = request->userAgent;
+    const sim::HttpResponse response = sim::Send(exchange);
+    body = response.body;
+    reply->result = response.status == 200 ? 0 : 1;
+    reply->bytes = body.data();
+    reply->length = static_cast<int32_t>(body.size());
+    return 0;
+}
+
+SEARCHREQUEST StationRequest() {
+    SEARCHREQUEST request{};
+    request.header = 1;
+    request.query = "\x89\x77";  // 駅
+    request.filter1 = request.filter2 = kNoFilter;
+    return request;
+}
+
+void UseServices() {
+    serverinfo::ServerInfo& info = serverinfo::serverInfo;
+    info.geocoder = {"127.0.0.1", tools::kGeocoderPath, "", tools::kServicesAppid, Services().port};
+    info.valid = 1;
+    info.ServerInfoAt = platform::System().now();
+}
+
+void LoopbackRawGet(benchmark::State& state) {
+    UseServices();
+    SEARCHREQUEST request = StationRequest();
+    std::string url;
+    search::BuildQueryUrl(search::kGeocoder, request, 0, url);
+    for (auto _ : state) {
+        sim::HttpExchange exchange;
+        exchange.host = "127.0.0.1";
+        exchange.port = Services().port;
+        exchange.path = url;
+        exchange.userAgent = "PlaceNameSearchPlugin/1.0";
+        benchmark::DoNotOptimize(sim::Send(exchange).body.size());
+    }
+}
+BENCHMARK(LoopbackRawGet)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void LoopbackPluginPage(benchmark::State& state) {
+    Quiet();
+    UseServices();
+    StandIn_Reset();
+    StandIn_SetHttpHandler(SendThroughClient, nullptr);
+    SEARCHREQUEST request = StationRequest();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0));
+        StandIn_ClearCalls();
+    }
+    if (request.resultCount != 10) state.SkipWithError("the page did not bring ten hits");
+    StandIn_SetHttpHandler(nullptr, nullptr);
+}
+BENCHMARK(LoopbackPluginPage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// ---- Peak heap of a page search over a 16 MB answer -------------------------------------
+
+int ServeStatic(void* context, const StandIn_HttpRequest*, StandIn_HttpReply* reply) {
+    const auto* answer = static_cast<const std::string*>(context);
+    reply->result = 0;
+    reply->bytes = answer->data();
+    reply->length = static_cast<int32_t>(answer->size());
+    return 0;
+}
+
+void PeakHeap(benchmark::State& state) {
+    Quiet();
+    const std::string answer = bench::CompactPage(100000, state.range(0) == 1);
+    double multiple = 0;
+    for (auto _ : state) {
+        serverinfo::serverInfo.valid = 1;
+        serverinfo::serverInfo.ServerInfoAt = platform::System().now();
+        StandIn_Reset();
+        StandIn_SetHttpHandler(ServeStatic, const_cast<std::string*>(&answer));
+        results::ResetSearchResults();
+        SEARCHREQUEST request = StationRequest();
+        size_t peak = 0;
+        {
+            bench::HeapMeter meter;
+            search::SearchGeocoder(&request, nullptr, 0);
+            peak = meter.PeakAboveStart();
+        }
+        // The store of 100,000 hits is the result, not working memory: leave it out.
+        results::ResetSearchResults();
+        bench::HeapMeter store;
+        for (int32_t i = 0; i < 100000; ++i) results::AppendSearchResult("x", "y", "z", 0, 0, 1);
+        const size_t storeBytes = store.PeakAboveStart();
+        multiple = static_cast<double>(peak - std::min(peak, storeBytes)) / static_cast<double>(answer.size());
+        StandIn_SetHttpHandler(nullptr, nullptr);
+    }
+    state.counters["answer_bytes"] = static_cast<double>(answer.size());
+    state.counters["peak_multiple"] = multiple;
+}
+BENCHMARK(PeakHeap)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
