@@ -169,13 +169,15 @@ int MultiByteToWide(unsigned codePage, const char* source, int length, char16_t*
     if (!IsCp932(codePage)) return 0;
     const Cp932& cp = Cp932::Get();
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
-    CountedOutput<char16_t> out(target, capacity);
-    for (int i = 0; i < length;) {
-        int consumed = 1;
-        out.Put(cp.Decode(bytes + i, length - i, consumed));
-        i += consumed;
-    }
-    return out.Result();
+    return WithOutput(target, capacity, [&](auto& out) {
+        for (int i = 0; i < length;) {
+            for (const int run = i + AsciiRun(bytes + i, length - i); i < run; ++i) out.Put(bytes[i]);
+            if (i >= length) break;
+            int consumed = 1;
+            out.Put(cp.Decode(bytes + i, length - i, consumed));
+            i += consumed;
+        }
+    });
 }
 
 int WideToMultiByte(unsigned codePage, const char16_t* source, int length, char* target,
@@ -185,13 +187,13 @@ int WideToMultiByte(unsigned codePage, const char16_t* source, int length, char*
     if (codePage == kUtf8CodePage) return Utf16ToUtf8(source, length, target, capacity);
     if (!IsCp932(codePage)) return 0;
     const Cp932& cp = Cp932::Get();
-    CountedOutput<char> out(target, capacity);
-    for (int i = 0; i < length; ++i) {
-        const uint16_t bytes = cp.Encode(source[i]);
-        if (bytes > 0xFF) out.Put(static_cast<char>(bytes >> 8));
-        out.Put(static_cast<char>(bytes & 0xFF));
-    }
-    return out.Result();
+    return WithOutput(target, capacity, [&](auto& out) {
+        for (int i = 0; i < length; ++i) {
+            const uint16_t bytes = cp.Encode(source[i]);
+            if (bytes > 0xFF) out.Put(static_cast<char>(bytes >> 8));
+            out.Put(static_cast<char>(bytes & 0xFF));
+        }
+    });
 }
 
 }  // namespace

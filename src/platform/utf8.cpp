@@ -59,59 +59,63 @@ uint32_t DecodeOne(const unsigned char* bytes, int available, int& consumed) {
 
 int Utf8ToUtf16(const char* source, int length, char16_t* target, int capacity) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
-    CountedOutput<char16_t> out(target, capacity);
-    int i = 0;
-    while (i < length) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            out.Put(lead);
-            ++i;
-            continue;
+    return WithOutput(target, capacity, [&](auto& out) {
+        int i = 0;
+        while (i < length) {
+            for (const int run = i + AsciiRun(bytes + i, length - i); i < run; ++i) out.Put(bytes[i]);
+            if (i >= length) break;
+            const unsigned char lead = bytes[i];
+            if (lead < 0x80) {
+                out.Put(lead);
+                ++i;
+                continue;
+            }
+            int consumed = 0;
+            uint32_t code = DecodeOne(bytes + i, length - i, consumed);
+            if (code == kInvalid) {
+                out.Put(kReplacement);
+            } else if (code >= 0x10000) {
+                code -= 0x10000;
+                out.Put(static_cast<char16_t>(0xD800 + (code >> 10)));
+                out.Put(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+            } else {
+                out.Put(static_cast<char16_t>(code));
+            }
+            i += consumed;
         }
-        int consumed = 0;
-        uint32_t code = DecodeOne(bytes + i, length - i, consumed);
-        if (code == kInvalid) {
-            out.Put(kReplacement);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out.Put(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.Put(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.Put(static_cast<char16_t>(code));
-        }
-        i += consumed;
-    }
-    return out.Result();
+    });
 }
 
 int Utf16ToUtf8(const char16_t* source, int length, char* target, int capacity) {
-    CountedOutput<char> out(target, capacity);
-    for (int i = 0; i < length; ++i) {
-        uint32_t code = source[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && source[i + 1] >= 0xDC00 &&
-            source[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (source[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = kReplacement;
+    return WithOutput(target, capacity, [&](auto& out) {
+        for (int i = 0; i < length; ++i) {
+            uint32_t code = source[i];
+            if (code < 0x80) {
+                out.Put(static_cast<char>(code));
+                continue;
+            }
+            if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && source[i + 1] >= 0xDC00 &&
+                source[i + 1] <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (source[i + 1] - 0xDC00);
+                ++i;
+            } else if (code >= 0xD800 && code <= 0xDFFF) {
+                code = kReplacement;
+            }
+            if (code < 0x800) {
+                out.Put(static_cast<char>(0xC0 | (code >> 6)));
+                out.Put(static_cast<char>(0x80 | (code & 0x3F)));
+            } else if (code < 0x10000) {
+                out.Put(static_cast<char>(0xE0 | (code >> 12)));
+                out.Put(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                out.Put(static_cast<char>(0x80 | (code & 0x3F)));
+            } else {
+                out.Put(static_cast<char>(0xF0 | (code >> 18)));
+                out.Put(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+                out.Put(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                out.Put(static_cast<char>(0x80 | (code & 0x3F)));
+            }
         }
-        if (code < 0x80) {
-            out.Put(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.Put(static_cast<char>(0xC0 | (code >> 6)));
-            out.Put(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.Put(static_cast<char>(0xE0 | (code >> 12)));
-            out.Put(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.Put(static_cast<char>(0xF0 | (code >> 18)));
-            out.Put(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out.Result();
+    });
 }
 
 }  // namespace norrow::platform

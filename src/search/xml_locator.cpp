@@ -35,18 +35,9 @@ inline uint64_t BytesBelow(uint64_t eight, uint64_t limit) {
 inline int LowestByte(uint64_t mask) { return __builtin_ctzll(mask) / 8; }
 
 // The first byte in [from, end) that ends a name, or null when the range ends
-// first. Every byte that ends a name is below 0x3F; letters, "_" and the bytes
-// of double-byte characters are above.
+// first. (Names are short: a plain loop beats any trick here.)
 inline const char* NameEnd(const char* from, const char* end, const bool (&ends)[256]) {
-    const char* p = from;
-    for (; end - p >= 8; p += 8) {
-        for (uint64_t candidates = BytesBelow(Load8(p), 0x3F); candidates != 0;
-             candidates &= candidates - 1) {
-            const char* at = p + LowestByte(candidates);
-            if (ends[static_cast<unsigned char>(*at)]) return at;
-        }
-    }
-    for (; p < end; ++p) {
+    for (const char* p = from; p < end; ++p) {
         if (ends[static_cast<unsigned char>(*p)]) return p;
     }
     return nullptr;
