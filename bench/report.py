@@ -107,11 +107,16 @@ def main():
       "wall-clock time: %.0f us against %.0f us, ratio **%.2f** (goal under 1.2).\n" % (page / 1e3, raw / 1e3, page / raw))
 
     w("## Memory\n")
+    w("A page over an answer of 100,000 hits, from the host's hand-over of the answer. The conversion's "
+      "peak counts the answer and everything the conversion allocates (goal: the answer plus at most "
+      "one converted copy, 2 times the answer); the whole page adds the store of the hits, its result.\n")
+    w("| answer | size | conversion peak | whole page peak | store per hit |")
+    w("|---|---|---|---|---|")
     for arg, label in (("0", "Shift-JIS"), ("1", "UTF-8")):
         b = runs["PeakHeap/%s/iterations:1" % arg]
-        w("- A page search over a %s answer of %.1f MB (100,000 hits): peak heap during the page, less "
-          "the store of the hits it produced, **%.2f times** the answer (the answer itself included; "
-          "goal: the answer plus at most one converted copy, 2)." % (label, b["answer_bytes"] / 1e6, b["peak_multiple"]))
+        w("| %s | %.1f MB | **%.2f x** the answer | %.2f x | %.0f bytes |" % (
+            label, b["answer_bytes"] / 1e6, b["conversion_peak_multiple"], b["page_peak_multiple"],
+            b["store_bytes_per_hit"]))
     w("")
     w(open(__file__.replace("report.py", "changes.md"), encoding="utf-8").read())
     print("\n".join(out))

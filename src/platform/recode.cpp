@@ -25,14 +25,15 @@ size_t PieceEnd(std::string_view text, size_t start) {
     return end;
 }
 
-// Converts `source` whole, as the converters are specified to.
+// Converts `source` whole. The UTF-16 buffer has a unit for every source byte,
+// which is always enough (no code page makes more than one unit of a byte),
+// so the text is decoded once, without a measuring pass.
 bool RecodeWhole(const SystemCalls& os, unsigned from, unsigned to, std::string_view source,
                  std::string& target) {
     const int length = static_cast<int>(source.size());
-    const int units = os.multiByteToWide(from, source.data(), length, nullptr, 0);
+    const std::unique_ptr<char16_t[]> wide(new char16_t[source.size()]);
+    const int units = os.multiByteToWide(from, source.data(), length, wide.get(), length);
     if (units <= 0) return false;
-    const std::unique_ptr<char16_t[]> wide(new char16_t[static_cast<size_t>(units)]);
-    if (os.multiByteToWide(from, source.data(), length, wide.get(), units) == 0) return false;
     const int bytes = os.wideToMultiByte(to, wide.get(), units, nullptr, 0);
     if (bytes <= 0) return false;
     const size_t before = target.size();

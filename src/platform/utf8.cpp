@@ -70,6 +70,20 @@ int Utf8ToUtf16(const char* source, int length, char16_t* target, int capacity) 
                 ++i;
                 continue;
             }
+            // The common well-formed characters directly (two bytes, and three
+            // bytes outside E0 and ED, whose second byte has narrower bounds).
+            if (lead >= 0xC2 && lead <= 0xDF && i + 1 < length && (bytes[i + 1] & 0xC0) == 0x80) {
+                out.Put(static_cast<char16_t>(((lead & 0x1F) << 6) | (bytes[i + 1] & 0x3F)));
+                i += 2;
+                continue;
+            }
+            if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && i + 2 < length &&
+                (bytes[i + 1] & 0xC0) == 0x80 && (bytes[i + 2] & 0xC0) == 0x80) {
+                out.Put(static_cast<char16_t>(((lead & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                                              (bytes[i + 2] & 0x3F)));
+                i += 3;
+                continue;
+            }
             int consumed = 0;
             uint32_t code = DecodeOne(bytes + i, length - i, consumed);
             if (code == kInvalid) {
