@@ -45,6 +45,10 @@ def main():
                                                           text=True).stdout.splitlines()[0]))
     w("- Wine: %s\n" % subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip())
 
+    w("## The commands\n")
+    w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs both, writes this file\n"
+      "# or by hand:\ncmake --preset bench && cmake --build --preset bench\nbuild/bench/bin/page_bench\n"
+      "build/bench/bin/page_timer 4000\nWINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine build/mingw/bin/page_timer.exe 4000\n```\n")
     w("## Reading a page: the plug-in against a general XML parser\n")
     w("A realistic page of the local search: 10 hits with every element the service sends "
       "(Id, Gid, Name, Geometry with BoundingBox, Category, Description, Style, Property with Uid, "

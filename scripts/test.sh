@@ -78,6 +78,9 @@ if build fuzz; then
   fi
 fi
 
+echo "== benchmarks (a short run, to keep them building and running)"
+build bench && suite bench bench
+
 echo "== Windows (32-bit, under Wine: unit, end to end, soak, fuzz corpora)"
 if build mingw; then
   windows_suite
