@@ -8,7 +8,7 @@ namespace norrow::bench {
 
 class HeapMeter {
 public:
-    HeapMeter();   // starts from the bytes alive now
+    HeapMeter();  // starts from the bytes alive now
     ~HeapMeter();
     // The most bytes alive above the start since the meter began.
     size_t PeakAboveStart() const;

@@ -2,9 +2,9 @@
 // memory-bound floor; the whole page by stage; scaling with the answer's
 // size; a page over loopback against a raw GET; and the peak heap.
 #include <benchmark/benchmark.h>
-#include <pugixml.hpp>
 
 #include <cstring>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -71,10 +71,12 @@ void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
                                      pugi::encoding_utf8);
         const pugi::xml_node ydf = document.child("YDF");
         const pugi::xml_node info = ydf.child("ResultInfo");
-        int32_t total = platform::ReadInt32(info.child_value("Total"), std::strlen(info.child_value("Total")));
+        int32_t total =
+            platform::ReadInt32(info.child_value("Total"), std::strlen(info.child_value("Total")));
         const int32_t status = platform::ReadInt32(info.child_value("Status"), 3);
         if (status != 200 && status != 404) state.SkipWithError("status");
-        for (pugi::xml_node feature = ydf.child("Feature"); feature; feature = feature.next_sibling("Feature")) {
+        for (pugi::xml_node feature = ydf.child("Feature"); feature;
+             feature = feature.next_sibling("Feature")) {
             char name[1024], coordinates[1024], yomi[1024], address[1024];
             Copy1024(feature.child_value("Name"), name);
             Copy1024(feature.child("Geometry").child_value("Coordinates"), coordinates);
@@ -82,8 +84,10 @@ void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
             Copy1024(property.child_value("Yomi"), yomi);
             Copy1024(property.child_value("Address"), address);
             const char* comma = std::strchr(coordinates, ',');
-            const double longitude = comma ? platform::ReadDouble(coordinates, comma - coordinates) : 0;
-            const double latitude = comma ? platform::ReadDouble(comma + 1, std::strlen(comma + 1)) : 0;
+            const double longitude =
+                comma ? platform::ReadDouble(coordinates, comma - coordinates) : 0;
+            const double latitude =
+                comma ? platform::ReadDouble(comma + 1, std::strlen(comma + 1)) : 0;
             results::AppendSearchResult(name, yomi, address, longitude, latitude, 1);
         }
         benchmark::DoNotOptimize(total);
@@ -185,21 +189,42 @@ void ScalingExtraction(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
-BENCHMARK(ScalingExtraction)->Arg(6)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)
+BENCHMARK(ScalingExtraction)
+    ->Arg(6)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
     ->Unit(benchmark::kMicrosecond);
 
 void ScalingWholePage(benchmark::State& state) {
     WholePages(state, bench::CompactPage(static_cast<int>(state.range(0)), true));
 }
-BENCHMARK(ScalingWholePage)->Arg(6)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)
+BENCHMARK(ScalingWholePage)
+    ->Arg(6)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
     ->Unit(benchmark::kMicrosecond);
 
 void Adversarial(benchmark::State& state, std::string (*make)(size_t)) {
     WholePages(state, make(static_cast<size_t>(state.range(0))));
 }
-BENCHMARK_CAPTURE(Adversarial, deep_nesting, bench::DeepNesting)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Adversarial, angle_brackets, bench::AngleBrackets)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Adversarial, skipped_elements, bench::SkippedElements)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Adversarial, deep_nesting, bench::DeepNesting)
+    ->Arg(1 << 20)
+    ->Arg(16 << 20)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Adversarial, angle_brackets, bench::AngleBrackets)
+    ->Arg(1 << 20)
+    ->Arg(16 << 20)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Adversarial, skipped_elements, bench::SkippedElements)
+    ->Arg(1 << 20)
+    ->Arg(16 << 20)
+    ->Unit(benchmark::kMicrosecond);
 
 // ---- One page over loopback, against a raw GET of the same URL ----------------------
 

@@ -30,7 +30,8 @@ double Time(int rounds, Body body) {
     for (int run = 0; run < 5; ++run) {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < rounds; ++i) body();
-        const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - start;
+        const std::chrono::duration<double, std::micro> took =
+            std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count() / rounds);
     }
     return best;
@@ -75,8 +76,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "page_timer: the page did not give its ten hits\n");
         return 1;
     }
-    std::printf("answer_bytes %zu\nwhole_page_us %.2f\nhand_over_us %.2f\nconversion_us %.2f\n"
-                "extraction_us %.2f\n",
-                answer.size(), whole, hand, conversion, extraction);
+    std::printf(
+        "answer_bytes %zu\nwhole_page_us %.2f\nhand_over_us %.2f\nconversion_us %.2f\n"
+        "extraction_us %.2f\n",
+        answer.size(), whole, hand, conversion, extraction);
     return 0;
 }

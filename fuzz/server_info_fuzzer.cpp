@@ -26,8 +26,11 @@ bool SameKey(const std::string& key, const char* name) {
 }
 
 int32_t Atoi(const std::string& text) {
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);  // saturates at the long long limits
-    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+    const long long value =
+        std::strtoll(text.c_str(), nullptr, 10);  // saturates at the long long limits
+    return value > INT32_MAX   ? INT32_MAX
+           : value < INT32_MIN ? INT32_MIN
+                               : static_cast<int32_t>(value);
 }
 
 void Endpoint(std::string value, ServiceEndpoint& e) {
@@ -57,7 +60,10 @@ void Model(const std::string& answer, ServerInfo& info, std::string& message) {
         line = line.c_str();  // up to a NUL
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos) line.clear(); else line.erase(0, start);
+        if (start == std::string::npos)
+            line.clear();
+        else
+            line.erase(0, start);
         const size_t keyEnd = std::min(line.find_first_of(" \t="), line.size());
         const std::string key = line.substr(0, keyEnd);
         const size_t valueStart = line.find_first_not_of(" \t=", keyEnd);

@@ -54,8 +54,8 @@ Host& TheHost() {
 // Records the request, finds its reply and hands the plug-in a buffer.
 int Serve(StandIn_HttpRequest request, char** answer, int32_t* answerLength) {
     Host& host = TheHost();
-    Record& record = host.Log(request.kind == StandIn_Get ? StandIn_FnHttpRequest2
-                                                          : StandIn_FnHttpProgressPost);
+    Record& record =
+        host.Log(request.kind == StandIn_Get ? StandIn_FnHttpRequest2 : StandIn_FnHttpProgressPost);
     request.host = record.Keep(record.host, request.host);
     request.path = record.Keep(record.path, request.path);
     request.header = record.Keep(record.header, request.header);
@@ -80,7 +80,8 @@ int Serve(StandIn_HttpRequest request, char** answer, int32_t* answerLength) {
     }
     record.call.result = reply.result;
 
-    const bool deliver = reply.result == 0 || (request.kind == StandIn_Get && reply.bytes != nullptr);
+    const bool deliver =
+        reply.result == 0 || (request.kind == StandIn_Get && reply.bytes != nullptr);
     if (deliver && answer != nullptr && answerLength != nullptr) {
         char* buffer = nullptr;
         if (!reply.nullBuffer) {
@@ -88,8 +89,8 @@ int Serve(StandIn_HttpRequest request, char** answer, int32_t* answerLength) {
             std::memcpy(buffer, bytes.data(), bytes.size());
         }
         *answer = buffer;
-        *answerLength = reply.overrideLength ? reply.reportedLength
-                                             : static_cast<int32_t>(bytes.size());
+        *answerLength =
+            reply.overrideLength ? reply.reportedLength : static_cast<int32_t>(bytes.size());
     }
     return reply.result;
 }
@@ -118,7 +119,8 @@ void StandIn_SetNextTargetId(uint32_t id) { TheHost().nextTargetId = id; }
 void StandIn_QueueReply(int kind, const StandIn_HttpReply* reply) {
     Reply queued;
     queued.reply = *reply;
-    if (reply->bytes != nullptr && reply->length > 0) queued.bytes.assign(reply->bytes, reply->length);
+    if (reply->bytes != nullptr && reply->length > 0)
+        queued.bytes.assign(reply->bytes, reply->length);
     TheHost().queued[kind == StandIn_Post ? 1 : 0].push_back(std::move(queued));
 }
 
@@ -147,8 +149,8 @@ int Desktop_MessageBox(const char* text, unsigned type) {
     Record& record = host.Log(StandIn_FnMessageBox);
     record.call.text = record.Keep(record.text, text);
     record.call.value = type;
-    const int button = host.boxHandler != nullptr ? host.boxHandler(host.boxContext, text, type)
-                                                  : 1;  // OK
+    const int button =
+        host.boxHandler != nullptr ? host.boxHandler(host.boxContext, text, type) : 1;  // OK
     record.call.result = button;
     return button;
 }
@@ -161,7 +163,8 @@ STANDIN_API int TSI_CALL TSI_GetVersion(void) {
     return TheHost().version;
 }
 
-STANDIN_API uint32_t TSI_CALL TSI_GetProfileInt(uint32_t pluginHandle, const char* key, uint32_t defaultValue) {
+STANDIN_API uint32_t TSI_CALL TSI_GetProfileInt(uint32_t pluginHandle, const char* key,
+                                                uint32_t defaultValue) {
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnGetProfileInt);
     record.call.pluginHandle = pluginHandle;
@@ -173,7 +176,8 @@ STANDIN_API uint32_t TSI_CALL TSI_GetProfileInt(uint32_t pluginHandle, const cha
     return value;
 }
 
-STANDIN_API int TSI_CALL TSI_WriteProfileInt(uint32_t pluginHandle, const char* key, int32_t value) {
+STANDIN_API int TSI_CALL TSI_WriteProfileInt(uint32_t pluginHandle, const char* key,
+                                             int32_t value) {
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnWriteProfileInt);
     record.call.pluginHandle = pluginHandle;
@@ -193,8 +197,8 @@ STANDIN_API uint32_t TSI_CALL TSI_AddHook(int32_t kind, HOOKENTRY* entry) {
     return static_cast<uint32_t>(record.call.result);
 }
 
-STANDIN_API uint32_t TSI_CALL TSI_InsertSearchTarget(uint32_t parent, uint32_t kind, const char* name,
-                                         uint32_t flags) {
+STANDIN_API uint32_t TSI_CALL TSI_InsertSearchTarget(uint32_t parent, uint32_t kind,
+                                                     const char* name, uint32_t flags) {
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnInsertSearchTarget);
     record.call.args[0] = parent;
@@ -233,10 +237,11 @@ STANDIN_API int TSI_CALL TSI_IsOnline(void) {
     return TheHost().online;
 }
 
-STANDIN_API int TSI_CALL TSI_HttpRequest2(char** answer, int32_t* answerLength, const char* host, int32_t port,
-                              const char* path, int32_t timeout, void* hostContext, void* progress,
-                              const char* header, const char* body, const char* referer,
-                              const char* userAgent) {
+STANDIN_API int TSI_CALL TSI_HttpRequest2(char** answer, int32_t* answerLength, const char* host,
+                                          int32_t port, const char* path, int32_t timeout,
+                                          void* hostContext, void* progress, const char* header,
+                                          const char* body, const char* referer,
+                                          const char* userAgent) {
     StandIn_HttpRequest request{};
     request.kind = StandIn_Get;
     request.host = host;
@@ -252,10 +257,10 @@ STANDIN_API int TSI_CALL TSI_HttpRequest2(char** answer, int32_t* answerLength, 
     return Serve(request, answer, answerLength);
 }
 
-STANDIN_API int TSI_CALL TSI_HttpProgressPost(char** answer, int32_t* answerLength, const char* host,
-                                  int32_t port, const char* path, const char* header,
-                                  const char* body, int32_t timeout, void* progress,
-                                  void* progressContext) {
+STANDIN_API int TSI_CALL TSI_HttpProgressPost(char** answer, int32_t* answerLength,
+                                              const char* host, int32_t port, const char* path,
+                                              const char* header, const char* body, int32_t timeout,
+                                              void* progress, void* progressContext) {
     StandIn_HttpRequest request{};
     request.kind = StandIn_Post;
     request.host = host;

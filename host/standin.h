@@ -61,8 +61,8 @@ typedef struct StandIn_HttpReply {
     int result;
     const char* bytes;
     int32_t length;
-    int nullBuffer;           /* hand over no buffer at all */
-    int overrideLength;       /* report `reportedLength` instead of `length` */
+    int nullBuffer;     /* hand over no buffer at all */
+    int overrideLength; /* report `reportedLength` instead of `length` */
     int32_t reportedLength;
 } StandIn_HttpReply;
 
@@ -118,4 +118,4 @@ STANDIN_API int StandIn_CallCount(void);
 STANDIN_API void StandIn_ClearCalls(void);
 STANDIN_API const StandIn_Call* StandIn_GetCall(int index);
 
-}  /* extern "C" */
+} /* extern "C" */

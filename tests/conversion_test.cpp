@@ -71,7 +71,7 @@ TEST(Cp932, EncodesAsWindowsDoes) {
         {u8"―", "\x81\x5C"},
         {u8"〜‖−—", "????"},  // glibc maps these; Windows does not
         {u8"€", "?"},
-        {u8"😀", "??"},  // one per surrogate
+        {u8"😀", "??"},   // one per surrogate
         {u8"éÀ", "eA"},  // best fit
     };
     for (const auto& c : cases) {
@@ -89,12 +89,12 @@ TEST(Cp932, DecodesAsWindowsDoes) {
         {"\x82\xA0", u"\u3042"},
         {"\xFA\x40", u"\u2170"},
         {"\xEE\xEF", u"\u2170"},
-        {"\x85\x40", u"\u30FB"},            // unassigned pair
-        {"\xA0\x41", u"\uF8F0A"},           // 0xA0 is no character
+        {"\x85\x40", u"\u30FB"},   // unassigned pair
+        {"\xA0\x41", u"\uF8F0A"},  // 0xA0 is no character
         {"\x80\xFD\xFE\xFF", u"\u0080\uF8F1\uF8F2\uF8F3"},
-        {"a\x81", u"a\u30FB"},              // lone first byte at the end
+        {"a\x81", u"a\u30FB"},  // lone first byte at the end
         {std::string("\x81\0b", 3), std::u16string(u"\u30FB\0b", 3)},
-        {"\x81\x20", u"\u30FB"},            // any second byte makes a pair
+        {"\x81\x20", u"\u30FB"},  // any second byte makes a pair
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ToWide(kAnsiCodePage, c.sjis), c.wide) << Hex(c.sjis);
@@ -108,14 +108,18 @@ TEST(Utf8, ReplacesMalformedInputAsWindowsDoes) {
     } cases[] = {
         {"\xE3\x81\x82", u"\u3042"},
         {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"\xC0\x80", u"\uFFFD\uFFFD"},                 // no lead byte, then a lone continuation
-        {"\xED\xA0\x80x", u"\uFFFD\uFFFDx"},           // an encoded surrogate
-        {"\xE3\x81x", u"\uFFFDx"},                     // cut short inside the text
-        {std::string("a\xE0\0", 3), u"a\uFFFD"},       // cut short by the end: one for the rest
-        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},   // beyond U+10FFFF
+        {"\xC0\x80", u"\uFFFD\uFFFD"},                // no lead byte, then a lone continuation
+        {"\xED\xA0\x80x", u"\uFFFD\uFFFDx"},          // an encoded surrogate
+        {"\xE3\x81x", u"\uFFFDx"},                    // cut short inside the text
+        {std::string("a\xE0\0", 3), u"a\uFFFD"},      // cut short by the end: one for the rest
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
     };
     for (const auto& c : cases) EXPECT_EQ(ToWide(kUtf8CodePage, c.utf8), c.wide) << Hex(c.utf8);
-    EXPECT_EQ(FromWide(kUtf8CodePage, u"a\xD800" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(FromWide(kUtf8CodePage,
+                       u"a\xD800"
+                       "b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(Conversion, TooSmallTargetFailsAndMeasureNeedsNoTarget) {
@@ -163,8 +167,8 @@ TEST(Utf8, CodecMatchesWin32) {
     auto check = [](const unsigned char* in, int length) {
         wchar_t theirs[16];
         char16_t ours[16];
-        const int a = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(in), length,
-                                          theirs, 16);
+        const int a =
+            MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(in), length, theirs, 16);
         const int b = platform::Utf8ToUtf16(reinterpret_cast<const char*>(in), length, ours, 16);
         return a == b && std::memcmp(theirs, ours, static_cast<size_t>(a) * 2) == 0;
     };

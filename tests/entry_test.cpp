@@ -1,8 +1,9 @@
 // Create, Close, Release and About as the host calls them.
+#include "plugin/entry.h"
+
 #include <cstring>
 
 #include "platform/platform.h"
-#include "plugin/entry.h"
 #include "serverinfo/server_info.h"
 #include "support/plugin_test.h"
 
@@ -63,8 +64,10 @@ TEST_F(EntryTest, OldHostIsRefusedAfterTheProfileIsRead) {
 
     EXPECT_TRUE(AllPattern(reinterpret_cast<const char*>(&info), sizeof info));
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].text,
-              Sjis(u8"Web地名検索プラグイン\nタムセルのバージョンが古いためこのプラグインは使用できません."));
+    EXPECT_EQ(
+        Boxes()[0].text,
+        Sjis(
+            u8"Web地名検索プラグイン\nタムセルのバージョンが古いためこのプラグインは使用できません."));
     EXPECT_EQ(Boxes()[0].type, 64u);
     EXPECT_EQ(pluginHandle, 42u);
     EXPECT_EQ(serverInfo.ServerInfoAt, 1234567);
@@ -121,8 +124,9 @@ TEST_F(EntryTest, AboutShowsItsTextAndPassesOnTheButton) {
     EXPECT_EQ(plugin::About(), 7);
 
     ASSERT_EQ(Boxes().size(), 2u);
-    const std::string expected = Sjis(u8"          Web地名検索プラグイン\n　　　  　　　Ver 1.0.1\n\n  ") +
-                                 std::string(info.copyright);
+    const std::string expected =
+        Sjis(u8"          Web地名検索プラグイン\n　　　  　　　Ver 1.0.1\n\n  ") +
+        std::string(info.copyright);
     for (const CapturedBox& box : Boxes()) {
         EXPECT_EQ(box.text, expected);
         EXPECT_EQ(box.type, 64u);

@@ -1,5 +1,7 @@
 // The plug-in driven as the host drives it: Create, Load, event 1003 to each
 // hook, event 1007 with a SEARCHREQUEST.
+#include "search/hooks.h"
+
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -8,7 +10,6 @@
 #include "plugin/entry.h"
 #include "plugin/pluginif.h"
 #include "results/search_results.h"
-#include "search/hooks.h"
 #include "serverinfo/server_info.h"
 #include "support/search_support.h"
 
@@ -146,7 +147,7 @@ TEST_F(HooksTest, StopsAtTheLimitAndWhenTheTotalIsReached) {
         {10, 10, "10", 1},  // the first page holds all
         {0, 10, "50", 1},   // a limit below 1 acts as 1
         {-3, 10, "50", 1},
-        {3, 0, "50", 3},    // pages without hits: the same offset again, up to the limit
+        {3, 0, "50", 3},  // pages without hits: the same offset again, up to the limit
         {2, 10, "50", 2},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,7 @@
 // Reading and writing numbers the way the services write them, whatever the
 // locale of the host process.
+#include "platform/numbers.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/numbers.h"
 #include "platform/os.h"
 
 namespace norrow::test {
@@ -49,7 +50,10 @@ TEST(ReadInt32, FollowsAtoiAndSaturates) {
 
 TEST(ReadInt32, StopsAtTheGivenLengthAndAtNul) {
     EXPECT_EQ(ReadInt32("12345", 3), 123);
-    EXPECT_EQ(Int(std::string("12\0" "34", 5)), 12);
+    EXPECT_EQ(Int(std::string("12\0"
+                              "34",
+                              5)),
+              12);
     EXPECT_EQ(ReadInt32("7", 0), 0);
 }
 
@@ -58,18 +62,17 @@ TEST(ReadDouble, FollowsAtofInTheCLocale) {
         const char* text;
         double expected;
     } cases[] = {
-        {"139.5", 139.5},   {" 35.25", 35.25}, {"1", 1.0},     {"-0.5", -0.5},
-        {"+2.5", 2.5},      {"+-1", 0.0},      {"abc", 0.0},   {"", 0.0},
-        {"1e3", 1000.0},    {"1.5e", 1.5},     {".5", 0.5},    {"5.", 5.0},
-        {"2,3", 2.0},       {"1e999", 0.0},    {"\t-3", -3.0},
+        {"139.5", 139.5}, {" 35.25", 35.25}, {"1", 1.0},   {"-0.5", -0.5},  {"+2.5", 2.5},
+        {"+-1", 0.0},     {"abc", 0.0},      {"", 0.0},    {"1e3", 1000.0}, {"1.5e", 1.5},
+        {".5", 0.5},      {"5.", 5.0},       {"2,3", 2.0}, {"1e999", 0.0},  {"\t-3", -3.0},
     };
     for (const auto& c : cases) EXPECT_EQ(Double(c.text), c.expected) << '"' << c.text << '"';
     EXPECT_EQ(ReadDouble("139.5", 3), 139.0);
 }
 
 TEST(AppendFixed6, PrintsAsPrintfDoesInTheCLocale) {
-    const double values[] = {0.0,       139.5,     -0.0000004, 0.0000005, 35.123456789,
-                             -180.0,    1e20,      123456.9999995, 2.5e-7,  1.7976931348623157e308};
+    const double values[] = {0.0,    139.5, -0.0000004,     0.0000005, 35.123456789,
+                             -180.0, 1e20,  123456.9999995, 2.5e-7,    1.7976931348623157e308};
     for (double value : values) {
         char expected[400];
         std::snprintf(expected, sizeof expected, "%lf", value);

@@ -1,11 +1,12 @@
 // One page of a web search, through the stand-in host.
+#include "search/page_search.h"
+
 #include <clocale>
 #include <cstring>
 #include <string>
 
 #include "platform/platform.h"
 #include "results/search_results.h"
-#include "search/page_search.h"
 #include "serverinfo/server_info.h"
 #include "support/failing_allocator.h"
 #include "support/search_support.h"
@@ -185,8 +186,9 @@ TEST_F(PageSearchTest, CommunicationFailures) {
         EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
         EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
         EXPECT_EQ(StatusTexts(),
-                  (std::vector<std::string>{Sjis(u8"Yahoo!住所検索：通信中にエラーが発生しました."),
-                                            Sjis(u8"Yahoo!ローカルサーチ：通信中にエラーが発生しました.")}));
+                  (std::vector<std::string>{
+                      Sjis(u8"Yahoo!住所検索：通信中にエラーが発生しました."),
+                      Sjis(u8"Yahoo!ローカルサーチ：通信中にエラーが発生しました.")}));
         EXPECT_EQ(request.record.resultCount, -1);
     }
 }
@@ -202,8 +204,8 @@ TEST_F(PageSearchTest, LocalQueryConversionFailureIsAFailure) {
     Request request("abc");
     EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
     platform::System().multiByteToWide = platform::NativeSystem().multiByteToWide;
-    EXPECT_EQ(StatusTexts(),
-              std::vector<std::string>{Sjis(u8"Yahoo!ローカルサーチ：文字変換中にエラーが発生しました.")});
+    EXPECT_EQ(StatusTexts(), std::vector<std::string>{Sjis(
+                                 u8"Yahoo!ローカルサーチ：文字変換中にエラーが発生しました.")});
     EXPECT_TRUE(RequestedPaths().empty());
     EXPECT_EQ(request.record.resultCount, -1);
 }
@@ -241,9 +243,8 @@ TEST_F(PageSearchTest, AnswersInEveryEncoding) {
         ExpectThreeHits(request.record, 11);
         const auto urls = Calls(StandIn_FnSetSearchURL);
         ASSERT_EQ(urls.size(), 1u);
-        EXPECT_EQ(std::string(urls[0]->text),
-                  "<https://developer.yahoo.co.jp/sitemap/>" +
-                      Sjis(u8"Webサービス by Yahoo! JAPAN") + "</>");
+        EXPECT_EQ(std::string(urls[0]->text), "<https://developer.yahoo.co.jp/sitemap/>" +
+                                                  Sjis(u8"Webサービス by Yahoo! JAPAN") + "</>");
         EXPECT_TRUE(Boxes().empty());
     }
 }
@@ -305,7 +306,8 @@ TEST_F(PageSearchTest, LongUtf16AnswerReadsWhole) {
         PluginTest::SetUp();
         UseServerInfo();
         // Blanks between the elements put the first pair's high half at unit 32767 + shift.
-        const size_t blanks = 32767 + shift - head.size() - feature.find(static_cast<char16_t>(0xD83D));
+        const size_t blanks =
+            32767 + shift - head.size() - feature.find(static_cast<char16_t>(0xD83D));
         std::u16string text = head + std::u16string(blanks, u' ');
         while (text.size() < 70000) text += feature;
         text += u"</YDF>";
@@ -332,15 +334,16 @@ TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
         Request request;
         EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
         EXPECT_EQ(searchResults.size, 0);
-        EXPECT_EQ(StatusTexts(),
-                  std::vector<std::string>{Sjis(u8"Yahoo!住所検索：Yahoo!サービスがエラーを返しました.")});
+        EXPECT_EQ(StatusTexts(), std::vector<std::string>{Sjis(
+                                     u8"Yahoo!住所検索：Yahoo!サービスがエラーを返しました.")});
     }
 }
 
 // A later page without hits succeeds and keeps what the earlier pages found:
 // status 404, or a UTF-16 answer with an element named xml and no YDF.
 TEST_F(PageSearchTest, PagesWithoutHitsKeepEarlierHits) {
-    for (const char* file : {"ydf/utf8_status404_total0.xml", "ydf/utf16be_xml_without_ydf_no_hits.xml"}) {
+    for (const char* file :
+         {"ydf/utf8_status404_total0.xml", "ydf/utf16be_xml_without_ydf_no_hits.xml"}) {
         SCOPED_TRACE(file);
         PluginTest::SetUp();
         UseServerInfo();
@@ -379,8 +382,12 @@ TEST_F(PageSearchTest, Coordinates) {
         const char* text;
         double longitude, latitude;
     } cases[] = {
-        {"139.5,35.25", 139.5, 35.25}, {"1,2,3", 1, 2},     {" -0.5 , 7e1", -0.5, 70},
-        {"abc", 0, 0},                 {"abc,def", 0, 0},   {"", 0, 0},
+        {"139.5,35.25", 139.5, 35.25},
+        {"1,2,3", 1, 2},
+        {" -0.5 , 7e1", -0.5, 70},
+        {"abc", 0, 0},
+        {"abc,def", 0, 0},
+        {"", 0, 0},
         {"139.5", 0, 0},
     };
     std::vector<Hit> hits;
@@ -421,7 +428,9 @@ TEST_F(PageSearchTest, HostileAnswers) {
         "<YDF>" + nested,
         "<YDF><ResultInfo><Status>200</Status></ResultInfo>" + nested + "</YDF>",
         manyFeatures,
-        std::string("\x00<\x00Y\x00" "D", 5),  // UTF-16 of odd length
+        std::string("\x00<\x00Y\x00"
+                    "D",
+                    5),  // UTF-16 of odd length
         noise,
         std::string("<?xml encoding=\"UTF-8\"?><YDF>\xF0\x9F"),  // cut inside a character
     };
@@ -451,8 +460,9 @@ TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
             UseServerInfo();
             if (download) {
                 serverinfo::serverInfo.valid = 0;
-                QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n"
-                          "USER_MESSAGE maintenance_tonight\n");
+                QueuePost(
+                    "SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n"
+                    "USER_MESSAGE maintenance_tonight\n");
             }
             QueueGet(answer);
             Request request;

@@ -1,4 +1,6 @@
 // Percent-encoding the query and converting between UTF-8 and Shift-JIS.
+#include "search/query_encoding.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "search/query_encoding.h"
 
 namespace norrow::test {
 namespace {
@@ -46,19 +47,32 @@ TEST(UrlEncodeQuery, ByteClasses) {
         {"query=abc def", "query=abc+def"},
         {"AZaz09_-*=", "AZaz09_-*="},
         {".~&+%\n\t", "%2E%7E%26%2B%25%0A%09"},
-        {"\x82\xA0", "%82%A0"},          // hiragana a
-        {"\x83\x41", "%83%41"},          // katakana a: its second byte is a letter, escaped
-        {"\x83 ", "%83%20"},             // a blank as second byte is escaped, not "+"
-        {"\xB1" "a", "%B1a"},            // half-width katakana stand alone
-        {"\xA0" "A", "%A0A"},
-        {"\x80" "A", "%80%41"},          // 0x80 and 0xFD-0xFF count as first bytes
-        {"\xFD" "=", "%FD%3D"},
-        {"x\x82", "x%82"},               // a first byte at the end
-        {"\xE3\x81\x82" "A", "%E3%81%82%41"},  // UTF-8 read with the same rule
+        {"\x82\xA0", "%82%A0"},  // hiragana a
+        {"\x83\x41", "%83%41"},  // katakana a: its second byte is a letter, escaped
+        {"\x83 ", "%83%20"},     // a blank as second byte is escaped, not "+"
+        {"\xB1"
+         "a",
+         "%B1a"},  // half-width katakana stand alone
+        {"\xA0"
+         "A",
+         "%A0A"},
+        {"\x80"
+         "A",
+         "%80%41"},  // 0x80 and 0xFD-0xFF count as first bytes
+        {"\xFD"
+         "=",
+         "%FD%3D"},
+        {"x\x82", "x%82"},  // a first byte at the end
+        {"\xE3\x81\x82"
+         "A",
+         "%E3%81%82%41"},  // UTF-8 read with the same rule
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Encode(c.source), c.encoded) << c.source;
-    EXPECT_EQ(Decode(Encode("\xE3\x81\x82" "A")), "\xE3\x81\x82" "A");
+    EXPECT_EQ(Decode(Encode("\xE3\x81\x82"
+                            "A")),
+              "\xE3\x81\x82"
+              "A");
 }
 
 TEST(UrlEncodeQuery, CapacityRule) {
@@ -73,8 +87,8 @@ TEST(UrlEncodeQuery, CapacityRule) {
     const struct {
         size_t letters;
         size_t expected;  // characters written before the NUL
-    } boundaries[] = {{1017, 1020}, {1018, 1021}, {1019, 1022}, {1020, 1020}, {1021, 1021},
-                      {1022, 1022}, {1023, 1023}};
+    } boundaries[] = {{1017, 1020}, {1018, 1021}, {1019, 1022}, {1020, 1020},
+                      {1021, 1021}, {1022, 1022}, {1023, 1023}};
     for (const auto& b : boundaries) {
         EXPECT_EQ(Encode(std::string(b.letters, 'a') + ".").size(), b.expected) << b.letters;
     }
@@ -127,7 +141,10 @@ TEST(Converters, LengthStopsAtAConvertedNul) {
 
 TEST(Converters, MalformedInputIsReplacedNotRefused) {
     std::string target;
-    EXPECT_EQ(Utf8ToAnsi("a\xFF\xC0" "b", target), 1);
+    EXPECT_EQ(Utf8ToAnsi("a\xFF\xC0"
+                         "b",
+                         target),
+              1);
     EXPECT_EQ(target.front(), 'a');
     EXPECT_EQ(target.back(), 'b');
 }
@@ -149,7 +166,9 @@ TEST(Converters, LongTextConvertsAsItsLinesDo) {
     }
 }
 
-int FailingWide(unsigned, const char16_t*, int, char*, int capacity) { return capacity == 0 ? 4 : 0; }
+int FailingWide(unsigned, const char16_t*, int, char*, int capacity) {
+    return capacity == 0 ? 4 : 0;
+}
 
 TEST(Converters, PlatformFailureLeavesTheTarget) {
     platform::System().wideToMultiByte = FailingWide;

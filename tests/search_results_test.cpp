@@ -1,10 +1,11 @@
 // The store of hits: growth, the life of the texts, and running out of memory.
+#include "results/search_results.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "results/search_results.h"
 #include "support/failing_allocator.h"
 
 namespace norrow::test {

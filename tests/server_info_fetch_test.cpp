@@ -12,8 +12,9 @@ namespace {
 using serverinfo::FetchServerInfo;
 using serverinfo::serverInfo;
 
-constexpr char kGoodAnswer[] = "SERVERINFO\r\nGEOCODER g.example,/geo,ref,80,gid\r\n"
-                               "LOCALSEARCH l.example,/local,ref,8080,lid\r\nMAXPAGE 3\r\n";
+constexpr char kGoodAnswer[] =
+    "SERVERINFO\r\nGEOCODER g.example,/geo,ref,80,gid\r\n"
+    "LOCALSEARCH l.example,/local,ref,8080,lid\r\nMAXPAGE 3\r\n";
 constexpr int32_t kT = 1800000000;
 
 // The time as a 32-bit value wraps, as it will on 2038-01-19.
@@ -80,11 +81,12 @@ TEST_F(FetchTest, ThePostByteForByte) {
     EXPECT_EQ(post.timeout, 40000);
     EXPECT_EQ(post.progress, nullptr);
     EXPECT_EQ(post.progressContext, nullptr);
-    const std::string body = "--kiritori\r\n"
-                             "Content-Disposition: form-data; name=\"version\"\r\n"
-                             "\r\n"
-                             "1000\r\n"
-                             "--kiritori--\r\n";
+    const std::string body =
+        "--kiritori\r\n"
+        "Content-Disposition: form-data; name=\"version\"\r\n"
+        "\r\n"
+        "1000\r\n"
+        "--kiritori--\r\n";
     EXPECT_EQ(body.size(), 82u);
     EXPECT_EQ(std::string(post.body), body);
     EXPECT_EQ(std::string(post.header),

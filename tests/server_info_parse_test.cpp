@@ -60,22 +60,33 @@ TEST(ParseServerInfo, LinesAndEndpoints) {
         {"one comma", "SERVERINFO\nGEOCODER=h,a", 1, {"h", "/old", "old-ref", "a", 81}},
         {"key alone", "SERVERINFO\nGEOCODER", 1, {"old-host", "/old", "old-ref", "", 81}},
         {"six fields", "SERVERINFO\nGEOCODER a,b,c,1,d,e", 1, {"a", "b", "c", "d,e", 1}},
-        {"blanks kept at the end", "SERVERINFO\nGEOCODER a,b,c,1,d  ", 1, {"a", "b", "c", "d  ", 1}},
+        {"blanks kept at the end",
+         "SERVERINFO\nGEOCODER a,b,c,1,d  ",
+         1,
+         {"a", "b", "c", "d  ", 1}},
         {"only one CR removed", "SERVERINFO\r\r\nGEOCODER a,b,c,1,d", 0, old},
-        {"line ends at NUL", std::string("SERVERINFO\nGEOCODER a,b,c,1,d\0,junk\n", 36), 1,
+        {"line ends at NUL",
+         std::string("SERVERINFO\nGEOCODER a,b,c,1,d\0,junk\n", 36),
+         1,
          {"a", "b", "c", "d", 1}},
         {"port read as atoi", "SERVERINFO\nGEOCODER a,b,c, 443x,d", 1, {"a", "b", "c", "d", 443}},
-        {"huge port saturates", "SERVERINFO\nGEOCODER a,b,c,99999999999999999999,d", 1,
+        {"huge port saturates",
+         "SERVERINFO\nGEOCODER a,b,c,99999999999999999999,d",
+         1,
          {"a", "b", "c", "d", INT32_MAX}},
         {"only SERVERINFO", "SERVERINFO\r\n", 0, old},
-        {"DENIED after endpoint keeps it", "SERVERINFO\nGEOCODER a,b,c,1,d\nDENIED", 0,
+        {"DENIED after endpoint keeps it",
+         "SERVERINFO\nGEOCODER a,b,c,1,d\nDENIED",
+         0,
          {"a", "b", "c", "d", 1}},
         {"ACCEPT 0", "SERVERINFO\nGEOCODER a,b,c,1,d\nACCEPT 0", 0, {"a", "b", "c", "d", 1}},
         {"ACCEPT empty", "SERVERINFO\nGEOCODER a,b,c,1,d\nACCEPT", 0, {"a", "b", "c", "d", 1}},
         {"ACCEPT no", "SERVERINFO\nGEOCODER a,b,c,1,d\nACCEPT no", 0, {"a", "b", "c", "d", 1}},
         {"ACCEPT 1", "SERVERINFO\nACCEPT 1\nGEOCODER a,b,c,1,d", 1, {"a", "b", "c", "d", 1}},
         {"stop hides later lines", "SERVERINFO\nDENIED\nGEOCODER a,b,c,1,d", 0, old},
-        {"unknown keys", "SERVERINFO\nFOO 1\n= x\nAUTH_MESSAGE hi\nSERVERINFO\nGEOCODER a,b,c,1,d", 1,
+        {"unknown keys",
+         "SERVERINFO\nFOO 1\n= x\nAUTH_MESSAGE hi\nSERVERINFO\nGEOCODER a,b,c,1,d",
+         1,
          {"a", "b", "c", "d", 1}},
     };
     for (const auto& c : cases) {
@@ -99,8 +110,9 @@ TEST(ParseServerInfo, MaxPage) {
         const char* line;
         int32_t maxPage;
     } cases[] = {
-        {"MAXPAGE 3", 3},   {"maxpage=0", 0},   {"MAXPAGE -2", -2},
-        {"MAXPAGE abc", 0}, {"MAXPAGE", 0},     {"MAXPAGE 1234567890123456789012345678901234567890", INT32_MAX},
+        {"MAXPAGE 3", 3},   {"maxpage=0", 0},
+        {"MAXPAGE -2", -2}, {"MAXPAGE abc", 0},
+        {"MAXPAGE", 0},     {"MAXPAGE 1234567890123456789012345678901234567890", INT32_MAX},
     };
     for (const auto& c : cases) {
         const Parsed parsed = Parse(std::string("SERVERINFO\nGEOCODER a,b,c,1,d\n") + c.line);
@@ -129,8 +141,8 @@ TEST(ParseServerInfo, LongLinesAreCutAfter1023BytesAndTheNextByteDropped) {
     EXPECT_EQ(parsed.info.geocoder.host, "a");
 
     // A line of exactly 1023 bytes followed by its line feed loses nothing.
-    const std::string exact = "SERVERINFO\nGEOCODER a,b,c,1," + std::string(1023 - 17, 'k') + "\n" +
-                              "MAXPAGE 4\n";
+    const std::string exact =
+        "SERVERINFO\nGEOCODER a,b,c,1," + std::string(1023 - 17, 'k') + "\n" + "MAXPAGE 4\n";
     const Parsed whole = Parse(exact);
     EXPECT_EQ(whole.info.geocoder.appid.size(), 1023u - 17);
     EXPECT_EQ(whole.info.maxPage, 4);

@@ -1,5 +1,7 @@
 // The stand-in web services: the gazetteer, the answers, and real HTTP on
 // loopback.
+#include "services/services.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -7,7 +9,6 @@
 
 #include "platform/recode.h"
 #include "services/gazetteer.h"
-#include "services/services.h"
 #include "support/plugin_test.h"
 
 namespace norrow::test {
@@ -96,13 +97,17 @@ TEST(SearchService, RefusesWithoutTheRightAppid) {
 }
 
 TEST(SearchService, DecodesTheQueryAsItWasSent) {
-    const std::string sjis = AnswerSearch(
-        "/v1/geocoder?appid=norrow-demo&query=%95%78%8E%6D%8E%52&ei=SJIS&result=10&output=xml",
-        Small()).body;
+    const std::string sjis =
+        AnswerSearch(
+            "/v1/geocoder?appid=norrow-demo&query=%95%78%8E%6D%8E%52&ei=SJIS&result=10&output=xml",
+            Small())
+            .body;
     EXPECT_NE(sjis.find("<Name>富士山</Name>"), std::string::npos);
     EXPECT_NE(sjis.find("<Total>1</Total>"), std::string::npos);
-    const std::string utf8 = AnswerSearch(
-        "/v1/localsearch?appid=norrow-demo&query=%E5%AF%8C%E5%A3%AB+%E9%A7%85", Small()).body;
+    const std::string utf8 =
+        AnswerSearch("/v1/localsearch?appid=norrow-demo&query=%E5%AF%8C%E5%A3%AB+%E9%A7%85",
+                     Small())
+            .body;
     EXPECT_NE(utf8.find("<Name>富士駅</Name>"), std::string::npos);
     EXPECT_NE(utf8.find("<Total>1</Total>"), std::string::npos);
     EXPECT_EQ(utf8.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
@@ -115,12 +120,13 @@ TEST(SearchService, PagesBoxesDatumsAndEscapes) {
     EXPECT_NE(second.find("<Name>静岡県庁</Name>"), std::string::npos);
     EXPECT_EQ(second.find("<Name>静岡県</Name>"), std::string::npos);
 
-    const std::string boxed = AnswerSearch(
-        "/v1/localsearch?appid=norrow-demo&bbox=139.5,35.5,140.0,35.8", Small()).body;
+    const std::string boxed =
+        AnswerSearch("/v1/localsearch?appid=norrow-demo&bbox=139.5,35.5,140.0,35.8", Small()).body;
     EXPECT_NE(boxed.find("<Name>A&amp;B &lt;タワー&gt;</Name>"), std::string::npos);
     EXPECT_NE(boxed.find("<Total>2</Total>"), std::string::npos);
 
-    const std::string wgs = AnswerSearch("/v1/geocoder?appid=norrow-demo&query=東京駅", Small()).body;
+    const std::string wgs =
+        AnswerSearch("/v1/geocoder?appid=norrow-demo&query=東京駅", Small()).body;
     const std::string tky =
         AnswerSearch("/v1/geocoder?appid=norrow-demo&query=東京駅&datum=tky", Small()).body;
     EXPECT_NE(wgs.find("<Coordinates>139.767125,35.681236</Coordinates>"), std::string::npos);
@@ -133,9 +139,11 @@ TEST(StandInServices, ServeOverHttpOnLoopback) {
     const int port = services.Start(0);
     ASSERT_GT(port, 0);
     httplib::Client client("127.0.0.1", port);
-    const std::string body = "--kiritori\r\nContent-Disposition: form-data; name=\"version\"\r\n"
-                             "\r\n1000\r\n--kiritori--\r\n";
-    auto info = client.Post("/norrow/downloadinfo.php", body, "multipart/form-data; boundary=kiritori");
+    const std::string body =
+        "--kiritori\r\nContent-Disposition: form-data; name=\"version\"\r\n"
+        "\r\n1000\r\n--kiritori--\r\n";
+    auto info =
+        client.Post("/norrow/downloadinfo.php", body, "multipart/form-data; boundary=kiritori");
     ASSERT_TRUE(info);
     EXPECT_EQ(info->status, 200);
     EXPECT_NE(info->body.find(",/v1/geocoder,," + std::to_string(port) + ",norrow-demo"),

@@ -1,10 +1,10 @@
 // Name comparison in code page 932, and the list whose texts never move.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "platform/text.h"
 
 namespace norrow::test {
 namespace {
@@ -27,8 +27,8 @@ TEST(EqualIgnoringCase, FoldsAsciiLettersOnly) {
         {"\x83\x41", "\x83\x41", true},   // katakana a
         {"\x83\x41", "\x83\x61", false},  // second byte of a pair never folds
         {"x\x83\x41", "X\x83\x41", true},
-        {"a\x83", "A\x83", true},          // a lone first byte at the end is one byte
-        {"\xB1", "\xB1", true},            // half-width katakana
+        {"a\x83", "A\x83", true},  // a lone first byte at the end is one byte
+        {"\xB1", "\xB1", true},    // half-width katakana
         {std::string("a\0b", 3), "a", false},
     };
     for (const auto& c : cases) {

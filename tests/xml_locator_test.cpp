@@ -1,11 +1,11 @@
 // Finding elements in service answers without an XML parser.
+#include "search/xml_locator.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "search/xml_locator.h"
 
 namespace norrow::test {
 namespace {
@@ -121,9 +121,11 @@ TEST(FindXmlElement, RestStartsBehindTheEndTagName) {
 }
 
 TEST(FindXmlElement, WalksSiblings) {
-    const std::string text = "<YDF><Feature>1</Feature>\n<Feature>2</Feature><X/><Feature>3</Feature></YDF>";
+    const std::string text =
+        "<YDF><Feature>1</Feature>\n<Feature>2</Feature><X/><Feature>3</Feature></YDF>";
     XmlRange ydf{}, rest{};
-    ASSERT_EQ(FindXmlElement({text.data(), static_cast<int32_t>(text.size())}, "YDF", ydf, rest), 1);
+    ASSERT_EQ(FindXmlElement({text.data(), static_cast<int32_t>(text.size())}, "YDF", ydf, rest),
+              1);
     XmlRange position = ydf;
     std::vector<std::string> seen;
     XmlRange feature{};

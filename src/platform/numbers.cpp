@@ -39,8 +39,8 @@ double ReadDouble(const char* text, size_t length) {
 
 void AppendFixed6(std::string& out, double value) {
     char buffer[400];  // the longest double in fixed notation has 309 digits before the point
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::fixed, 6);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
     out.append(buffer, result.ptr);
 }
 

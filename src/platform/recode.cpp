@@ -18,8 +18,8 @@ bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0
 // run of continuation bytes holds no character to cut).
 size_t PieceEnd(std::string_view text, size_t start) {
     size_t end = std::min(text.size(), start + kChunkBytes);
-    for (int back = 0; back < 3 && end < text.size() && end > start + 1 && IsContinuation(text[end]);
-         ++back) {
+    for (int back = 0;
+         back < 3 && end < text.size() && end > start + 1 && IsContinuation(text[end]); ++back) {
         --end;
     }
     return end;
@@ -69,7 +69,9 @@ bool RecodeUtf8InPieces(const SystemCalls& os, unsigned to, std::string_view sou
         const int units = os.multiByteToWide(kUtf8CodePage, source.data() + start,
                                              static_cast<int>(end - start), wide.get(), room);
         const int left = static_cast<int>(std::min<size_t>(target.size() - written, INT32_MAX));
-        const int bytes = units > 0 ? os.wideToMultiByte(to, wide.get(), units, target.data() + written, left) : 0;
+        const int bytes =
+            units > 0 ? os.wideToMultiByte(to, wide.get(), units, target.data() + written, left)
+                      : 0;
         if (bytes <= 0) {
             target.resize(before);
             return false;

@@ -26,7 +26,8 @@ std::unique_ptr<char[]> StringList::Copy(const char* text) {
 // number when that is more: appending stays linear however many texts come.
 void StringList::ReserveOneMore() {
     if (items_.size() < items_.capacity()) return;
-    const size_t step = std::max(static_cast<size_t>(GrowthStep(growBy_, size())), items_.size() / 2);
+    const size_t step =
+        std::max(static_cast<size_t>(GrowthStep(growBy_, size())), items_.size() / 2);
     items_.reserve(items_.size() + step);
 }
 

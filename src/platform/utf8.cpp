@@ -62,7 +62,8 @@ int Utf8ToUtf16(const char* source, int length, char16_t* target, int capacity) 
     return WithOutput(target, capacity, [&](auto& out) {
         int i = 0;
         while (i < length) {
-            for (const int run = i + AsciiRun(bytes + i, length - i); i < run; ++i) out.Put(bytes[i]);
+            for (const int run = i + AsciiRun(bytes + i, length - i); i < run; ++i)
+                out.Put(bytes[i]);
             if (i >= length) break;
             const unsigned char lead = bytes[i];
             if (lead < 0x80) {

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 struct PLUGININFO {
-    int32_t size;         // 280
-    char name[80];        // display name
+    int32_t size;   // 280
+    char name[80];  // display name
     char version[30];
     char copyright[162];
-    int32_t flag;         // 1
+    int32_t flag;  // 1
 };
 
 static_assert(sizeof(PLUGININFO) == 280, "PLUGININFO is 280 bytes");

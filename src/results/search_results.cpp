@@ -47,7 +47,7 @@ void SearchResultArray::SetSize(int32_t newSize, int32_t step) {
         size = newSize;
     } else {
         const int64_t room = static_cast<int64_t>(maxSize) + platform::GrowthStep(growBy, size);
-        const int32_t newMax = newSize >= room ? newSize
+        const int32_t newMax = newSize >= room    ? newSize
                                : room > INT32_MAX ? INT32_MAX
                                                   : static_cast<int32_t>(room);
         if (newMax > allocated_) {

@@ -10,10 +10,10 @@
 
 // One hit as the host reads it.
 struct SEARCHRESULT {
-    double latitude;      // degrees: the second number of the coordinates
-    double longitude;     // degrees: the first number of the coordinates
-    uint8_t extra[8];     // zero
-    const char* name;     // never null: an empty text when the answer lacked it
+    double latitude;   // degrees: the second number of the coordinates
+    double longitude;  // degrees: the first number of the coordinates
+    uint8_t extra[8];  // zero
+    const char* name;  // never null: an empty text when the answer lacked it
     const char* address;
     const char* yomi;     // the reading of the name
     int32_t attribute;    // kHitAttribute

@@ -54,7 +54,8 @@ platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
         for (int i = 0; i < count; ++i) {
             wide[i] = static_cast<char16_t>((raw[2 * (first + i)] << 8) | raw[2 * (first + i) + 1]);
         }
-        if (first + count < units && count > 1 && wide[count - 1] >= 0xD800 && wide[count - 1] <= 0xDBFF) {
+        if (first + count < units && count > 1 && wide[count - 1] >= 0xD800 &&
+            wide[count - 1] <= 0xDBFF) {
             --count;  // the pair's low half is in the next piece
         }
         return count;
@@ -63,7 +64,8 @@ platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
     size_t size = 0;
     for (int first = 0; first < units;) {
         const int count = piece(first);
-        const int pieceBytes = os.wideToMultiByte(platform::kOemCodePage, wide.get(), count, nullptr, 0);
+        const int pieceBytes =
+            os.wideToMultiByte(platform::kOemCodePage, wide.get(), count, nullptr, 0);
         if (pieceBytes <= 0) return {};
         size += static_cast<size_t>(pieceBytes);
         first += count;
@@ -74,7 +76,7 @@ platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
         const int count = piece(first);
         const int left = static_cast<int>(std::min<size_t>(size - written, INT32_MAX));
         const int pieceBytes = os.wideToMultiByte(platform::kOemCodePage, wide.get(), count,
-                                                   converted.data() + written, left);
+                                                  converted.data() + written, left);
         if (pieceBytes <= 0) return {};
         written += static_cast<size_t>(pieceBytes);
         first += count;

@@ -14,20 +14,30 @@
 namespace norrow::search {
 
 const Service kGeocoder = {
-    text::kGeocoderName,         &serverinfo::ServerInfo::geocoder,
-    &geocoderTargetId,           true,
-    text::kGeocoderUserAgent,    text::kGeocoderCommunicationError,
-    text::kGeocoderServiceError, nullptr,
-    text::kGeocoderConversionBox, text::kGeocoderMemoryBox,
+    text::kGeocoderName,
+    &serverinfo::ServerInfo::geocoder,
+    &geocoderTargetId,
+    true,
+    text::kGeocoderUserAgent,
+    text::kGeocoderCommunicationError,
+    text::kGeocoderServiceError,
+    nullptr,
+    text::kGeocoderConversionBox,
+    text::kGeocoderMemoryBox,
     text::kGeocoderOutputBox,
 };
 
 const Service kLocalSearch = {
-    text::kLocalName,           &serverinfo::ServerInfo::localSearch,
-    &localTargetId,             false,
-    text::kLocalUserAgent,      text::kLocalCommunicationError,
-    text::kLocalServiceError,   text::kLocalQueryConversionError,
-    text::kLocalConversionBox,  text::kLocalMemoryBox,
+    text::kLocalName,
+    &serverinfo::ServerInfo::localSearch,
+    &localTargetId,
+    false,
+    text::kLocalUserAgent,
+    text::kLocalCommunicationError,
+    text::kLocalServiceError,
+    text::kLocalQueryConversionError,
+    text::kLocalConversionBox,
+    text::kLocalMemoryBox,
     text::kLocalOutputBox,
 };
 
@@ -151,10 +161,9 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
     const serverinfo::ServiceEndpoint& endpoint = serverinfo::serverInfo.*service.endpoint;
     char* bytes = nullptr;
     int32_t length = 0;
-    const int failed =
-        TSI_HttpRequest2(&bytes, &length, endpoint.host.c_str(), endpoint.port, url.c_str(),
-                         kPageTimeout, hostContext, nullptr, nullptr, nullptr, nullptr,
-                         service.userAgent);
+    const int failed = TSI_HttpRequest2(&bytes, &length, endpoint.host.c_str(), endpoint.port,
+                                        url.c_str(), kPageTimeout, hostContext, nullptr, nullptr,
+                                        nullptr, nullptr, service.userAgent);
     Answer answer;
     answer.TakeHostBuffer(bytes, length);  // ours now, whatever the result
     if (failed != 0) {

@@ -10,8 +10,7 @@ namespace {
 
 bool PassesUnchanged(unsigned char byte) {
     return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
-           (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == '-' || byte == '*' ||
-           byte == '=';
+           (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == '-' || byte == '*' || byte == '=';
 }
 
 // The first byte of a pair, as the encoder counts it (wider than a real

@@ -10,21 +10,21 @@
 // The plug-in reads and writes only the named fields and nothing at or beyond
 // offset 80; the gaps belong to the host.
 struct SEARCHREQUEST {
-    int32_t header;              // no page is served when 0
-    const char* query;           // Shift-JIS; may be empty only with a box
-    int32_t targetCount;         // entries in targetIds
-    const uint32_t* targetIds;   // the search targets the user chose
+    int32_t header;             // no page is served when 0
+    const char* query;          // Shift-JIS; may be empty only with a box
+    int32_t targetCount;        // entries in targetIds
+    const uint32_t* targetIds;  // the search targets the user chose
     uint8_t hostOwned16[8];
-    int32_t filter1;             // served only when -9999
-    int32_t filter2;             // likewise
-    int32_t resultCount;         // written: hits gathered so far
+    int32_t filter1;      // served only when -9999
+    int32_t filter2;      // likewise
+    int32_t resultCount;  // written: hits gathered so far
     uint8_t hostOwned36[4];
-    SEARCHRESULT* results;       // written: the first of them
-    int32_t hasBox;              // non-zero: the box is sent
-    double box0;                 // third value of bbox
-    double box1;                 // first value of bbox
-    double box2;                 // fourth value of bbox
-    double box3;                 // second value of bbox
+    SEARCHRESULT* results;  // written: the first of them
+    int32_t hasBox;         // non-zero: the box is sent
+    double box0;            // third value of bbox
+    double box1;            // first value of bbox
+    double box2;            // fourth value of bbox
+    double box3;            // second value of bbox
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu  // the host's 32-bit layout, byte for byte

@@ -1,6 +1,6 @@
+#include "platform/platform.h"
 #include "plugin/host_buffer.h"
 #include "plugin/pluginif.h"
-#include "platform/platform.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::serverinfo {
@@ -22,9 +22,9 @@ int32_t SecondsBetween(int32_t earlier, int32_t later) {
 ServerInfoRequest MakeServerInfoRequest() {
     ServerInfoRequest request;
     const AnsiString boundary = kBoundary;
-    request.body = "--" + boundary + "\r\n" +
-                   "Content-Disposition: form-data; name=\"" + kVersionField + "\"\r\n" + "\r\n" +
-                   kVersionValue + "\r\n" + "--" + boundary + "--\r\n";
+    request.body = "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"" +
+                   kVersionField + "\"\r\n" + "\r\n" + kVersionValue + "\r\n" + "--" + boundary +
+                   "--\r\n";
     request.header = "Content-Length: " + std::to_string(request.body.size()) + "\r\n" +
                      "Content-Type: multipart/form-data; boundary=" + boundary;
     return request;
@@ -45,10 +45,9 @@ int FetchServerInfo() {
     const ServerInfoRequest request = MakeServerInfoRequest();
     char* answer = nullptr;
     int32_t length = 0;
-    const int failed = TSI_HttpProgressPost(&answer, &length, kServerInfoHost, kServerInfoPort,
-                                            kServerInfoPath, request.header.c_str(),
-                                            request.body.c_str(), kServerInfoTimeout, nullptr,
-                                            nullptr);
+    const int failed = TSI_HttpProgressPost(
+        &answer, &length, kServerInfoHost, kServerInfoPort, kServerInfoPath, request.header.c_str(),
+        request.body.c_str(), kServerInfoTimeout, nullptr, nullptr);
     const int32_t attemptedAt = platform::System().now();
     info.ServerInfoAt = attemptedAt;
     info.lastAttemptAt = attemptedAt;

@@ -113,9 +113,9 @@ void ParseServerInfo(const char* answer, int32_t length, ServerInfo& info,
         const int32_t reach = left < kLineCapacity ? static_cast<int32_t>(left) : kLineCapacity;
         const void* feed = std::memchr(answer + position, '\n', static_cast<size_t>(reach));
         const int32_t lineLength =
-            feed != nullptr ? static_cast<int32_t>(static_cast<const char*>(feed) -
-                                                   (answer + position))
-                            : reach;
+            feed != nullptr
+                ? static_cast<int32_t>(static_cast<const char*>(feed) - (answer + position))
+                : reach;
         const Line line = SplitLine(answer + position, lineLength);
         // Go on behind the line feed, or behind the byte after a line cut at
         // its capacity (that byte is dropped), or past the end.

@@ -55,8 +55,7 @@ int FetchServerInfo();
 // Reads a server-information answer of `length` bytes (none when length <= 0)
 // into `info`: endpoints, MAXPAGE and `valid`. Leaves the text of the last
 // USER_MESSAGE line, with "_" turned into line breaks, in `userMessage`.
-void ParseServerInfo(const char* answer, int32_t length, ServerInfo& info,
-                     AnsiString& userMessage);
+void ParseServerInfo(const char* answer, int32_t length, ServerInfo& info, AnsiString& userMessage);
 
 // later - earlier in seconds, right across the wrap of 32-bit time.
 int32_t SecondsBetween(int32_t earlier, int32_t later);

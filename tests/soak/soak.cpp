@@ -18,8 +18,8 @@
 #include "standin.h"
 
 #if NORROW_OS_WINDOWS
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -72,10 +72,12 @@ int main(int argc, char** argv) {
     const long searches = argc > 1 ? std::atol(argv[1]) : 100000;
     const std::string data = argc > 2 ? argv[2] : NORROW_TEST_DATA;
     Answers answers;
-    for (const char* page : {"utf8_page1_of_25.xml", "utf8_page2_of_25.xml", "utf8_page3_of_25.xml"}) {
+    for (const char* page :
+         {"utf8_page1_of_25.xml", "utf8_page2_of_25.xml", "utf8_page3_of_25.xml"}) {
         answers.pages.push_back(Read(data + "/e2e/" + page));
     }
-    answers.serverInfo = "SERVERINFO\r\nGEOCODER g,/g,,80,id\r\nLOCALSEARCH l,/l,,80,id\r\nMAXPAGE 3\r\n";
+    answers.serverInfo =
+        "SERVERINFO\r\nGEOCODER g,/g,,80,id\r\nLOCALSEARCH l,/l,,80,id\r\nMAXPAGE 3\r\n";
     StandIn_Reset();
     StandIn_SetHttpHandler(Answer, &answers);
 
@@ -107,8 +109,9 @@ int main(int argc, char** argv) {
     const long atEnd = ResidentKilobytes();
     norrow::plugin::Release();
     const long growth = atEnd - afterWarmUp;
-    std::printf("soak: %ld searches (2 targets x 3 pages each); resident memory after 1,000: %ld KB, "
-                "at the end: %ld KB, growth %ld KB (limit 1024 KB)\n",
-                searches, afterWarmUp, atEnd, growth);
+    std::printf(
+        "soak: %ld searches (2 targets x 3 pages each); resident memory after 1,000: %ld KB, "
+        "at the end: %ld KB, growth %ld KB (limit 1024 KB)\n",
+        searches, afterWarmUp, atEnd, growth);
     return searches < 1000 || growth <= 1024 ? 0 : 1;
 }

@@ -6,8 +6,8 @@
 namespace norrow::test {
 namespace {
 
-long counter = 0;       // allocations so far
-long failFrom = 0;      // 0: never fail
+long counter = 0;   // allocations so far
+long failFrom = 0;  // 0: never fail
 long armedAt = 0;
 
 bool NextFails() {
@@ -31,8 +31,6 @@ long FailingAllocations::Seen() const { return counter - armedAt; }
 long AllocationCount() { return counter; }
 
 }  // namespace norrow::test
-
-
 
 void* operator new(std::size_t size) {
     if (void* p = norrow::test::Allocate(size)) return p;

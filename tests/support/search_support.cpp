@@ -32,9 +32,9 @@ std::string Ydf(const std::vector<Hit>& hits, const std::string& total, const st
                 "</Total><Status>" + status + "</Status></ResultInfo>\n";
     }
     for (const Hit& hit : hits) {
-        text += "<Feature><Name>" + hit.name + "</Name><Geometry><Coordinates>" +
-                hit.coordinates + "</Coordinates></Geometry><Property><Yomi>" + hit.yomi +
-                "</Yomi><Address>" + hit.address + "</Address></Property></Feature>\n";
+        text += "<Feature><Name>" + hit.name + "</Name><Geometry><Coordinates>" + hit.coordinates +
+                "</Coordinates></Geometry><Property><Yomi>" + hit.yomi + "</Yomi><Address>" +
+                hit.address + "</Address></Property></Feature>\n";
     }
     return text + "</YDF>\n";
 }

@@ -22,7 +22,8 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
 // Words separated by ASCII blanks or the ideographic space.
 std::vector<std::string> Words(std::string_view query) {
     std::string text(query);
-    for (size_t at; (at = text.find("\xE3\x80\x80")) != std::string::npos;) text.replace(at, 3, " ");
+    for (size_t at; (at = text.find("\xE3\x80\x80")) != std::string::npos;)
+        text.replace(at, 3, " ");
     std::vector<std::string> words;
     for (std::string_view word : Split(text, ' ')) {
         if (!word.empty()) words.emplace_back(word);

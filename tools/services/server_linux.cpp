@@ -23,18 +23,18 @@ StandInServices::StandInServices(const Gazetteer& gazetteer) : server_(new Serve
         response.status = answer.status;
         response.set_content(answer.body, answer.contentType.c_str());
     };
-    http.Post("/norrow/downloadinfo.php", [this, reply](const httplib::Request& request,
-                                                         httplib::Response& response) {
-        std::map<std::string, std::string> fields;
-        if (request.is_multipart_form_data()) {
-            for (const auto& [name, file] : request.files) fields[name] = file.content;
-        }
-        reply(response, AnswerServerInfo(fields, server_->port));
-    });
-    http.Get(".*", [&gazetteer, reply](const httplib::Request& request,
-                                       httplib::Response& response) {
-        reply(response, AnswerSearch(request.target, gazetteer));
-    });
+    http.Post("/norrow/downloadinfo.php",
+              [this, reply](const httplib::Request& request, httplib::Response& response) {
+                  std::map<std::string, std::string> fields;
+                  if (request.is_multipart_form_data()) {
+                      for (const auto& [name, file] : request.files) fields[name] = file.content;
+                  }
+                  reply(response, AnswerServerInfo(fields, server_->port));
+              });
+    http.Get(".*",
+             [&gazetteer, reply](const httplib::Request& request, httplib::Response& response) {
+                 reply(response, AnswerSearch(request.target, gazetteer));
+             });
 }
 
 StandInServices::~StandInServices() { Stop(); }

@@ -59,10 +59,12 @@ bool ReadRequest(SOCKET client, Request& request) {
 }
 
 // The fields of a multipart/form-data body: name -> content.
-std::map<std::string, std::string> FormFields(const std::string& contentType, const std::string& body) {
+std::map<std::string, std::string> FormFields(const std::string& contentType,
+                                              const std::string& body) {
     std::map<std::string, std::string> fields;
     const size_t at = contentType.find("boundary=");
-    if (contentType.compare(0, 19, "multipart/form-data") != 0 || at == std::string::npos) return fields;
+    if (contentType.compare(0, 19, "multipart/form-data") != 0 || at == std::string::npos)
+        return fields;
     const std::string delimiter = "--" + contentType.substr(at + 9);
     size_t part = body.find(delimiter);
     while (part != std::string::npos) {
@@ -82,8 +84,10 @@ std::map<std::string, std::string> FormFields(const std::string& contentType, co
 }
 
 void Respond(SOCKET client, const HttpAnswer& answer) {
-    const char* reason = answer.status == 200 ? "OK" : answer.status == 401 ? "Unauthorized"
-                         : answer.status == 403 ? "Forbidden" : "Not Found";
+    const char* reason = answer.status == 200   ? "OK"
+                         : answer.status == 401 ? "Unauthorized"
+                         : answer.status == 403 ? "Forbidden"
+                                                : "Not Found";
     const std::string message = "HTTP/1.1 " + std::to_string(answer.status) + " " + reason +
                                 "\r\nContent-Type: " + answer.contentType +
                                 "\r\nContent-Length: " + std::to_string(answer.body.size()) +
@@ -107,7 +111,8 @@ struct StandInServices::Server {
             Request request;
             if (ReadRequest(client, request)) {
                 if (request.method == "POST" && request.target == "/norrow/downloadinfo.php") {
-                    Respond(client, AnswerServerInfo(FormFields(request.contentType, request.body), port));
+                    Respond(client,
+                            AnswerServerInfo(FormFields(request.contentType, request.body), port));
                 } else {
                     Respond(client, AnswerSearch(request.target, *gazetteer));
                 }

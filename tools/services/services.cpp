@@ -39,10 +39,17 @@ std::string XmlEscaped(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -146,22 +153,28 @@ HttpAnswer AnswerSearch(std::string_view target, const Gazetteer& gazetteer) {
     const std::vector<const Place*> found =
         gazetteer.Search(query, addressSearch, hasBox ? &box : nullptr);
 
-    const int start = std::max(1, platform::ReadInt32(parameters["start"].data(), parameters["start"].size()));
-    int wanted = parameters.count("result") ? platform::ReadInt32(parameters["result"].data(), parameters["result"].size()) : kDefaultResults;
+    const int start =
+        std::max(1, platform::ReadInt32(parameters["start"].data(), parameters["start"].size()));
+    int wanted = parameters.count("result")
+                     ? platform::ReadInt32(parameters["result"].data(), parameters["result"].size())
+                     : kDefaultResults;
     wanted = std::clamp(wanted, 1, kMaxResults);
     const int total = static_cast<int>(found.size());
     const int first = std::min(start - 1, total);
     const int count = std::min(wanted, total - first);
     const bool tokyoDatum = parameters["datum"] == "tky";
 
-    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<YDF xmlns=\"http://olp.yahooapis.jp/ydf/1.0\" totalResultsReturned=\"" +
-                       std::to_string(count) + "\" totalResultsAvailable=\"" + std::to_string(total) +
-                       "\" firstResultPosition=\"" + std::to_string(start) + "\">\n"
-                       "<ResultInfo><Count>" + std::to_string(count) + "</Count><Total>" +
-                       std::to_string(total) + "</Total><Start>" + std::to_string(start) +
-                       "</Start><Status>200</Status><Description/><Copyright/>"
-                       "<Latency>0.001</Latency></ResultInfo>\n";
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<YDF xmlns=\"http://olp.yahooapis.jp/ydf/1.0\" totalResultsReturned=\"" +
+        std::to_string(count) + "\" totalResultsAvailable=\"" + std::to_string(total) +
+        "\" firstResultPosition=\"" + std::to_string(start) +
+        "\">\n"
+        "<ResultInfo><Count>" +
+        std::to_string(count) + "</Count><Total>" + std::to_string(total) + "</Total><Start>" +
+        std::to_string(start) +
+        "</Start><Status>200</Status><Description/><Copyright/>"
+        "<Latency>0.001</Latency></ResultInfo>\n";
     for (int i = 0; i < count; ++i) body += Feature(*found[first + i], first + i + 1, tokyoDatum);
     body += "</YDF>\n";
     return {200, "application/xml; charset=UTF-8", body};

@@ -79,7 +79,8 @@ unsigned BoxType(HWND box) {
     const HICON stop = LoadIconA(nullptr, IDI_HAND);
     const HICON information = LoadIconA(nullptr, IDI_ASTERISK);
     for (int control : kIconControls) {
-        const auto icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, control, STM_GETICON, 0, 0));
+        const auto icon =
+            reinterpret_cast<HICON>(SendDlgItemMessageA(box, control, STM_GETICON, 0, 0));
         if (icon == nullptr) continue;
         if (icon == stop) return 16;
         if (icon == information) return 64;

@@ -24,7 +24,8 @@ std::wstring Wide(const std::string& text) {
 // The header lines as WinHTTP takes them, without Content-Length.
 std::string RequestHeader(const std::string& header) {
     std::string lines;
-    for (const HeaderLine& line : HeaderLines(header)) lines += line.name + ": " + line.value + "\r\n";
+    for (const HeaderLine& line : HeaderLines(header))
+        lines += line.name + ": " + line.value + "\r\n";
     return lines;
 }
 
@@ -55,14 +56,15 @@ HttpResponse Send(const HttpExchange& exchange) {
     Handle request(WinHttpOpenRequest(connection.handle, exchange.post ? L"POST" : L"GET",
                                       Wide(exchange.path).c_str(), nullptr, WINHTTP_NO_REFERER,
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
-    if (request.handle == nullptr) return response.error = LastError("WinHttpOpenRequest"), response;
+    if (request.handle == nullptr)
+        return response.error = LastError("WinHttpOpenRequest"), response;
     const std::wstring header = Wide(RequestHeader(exchange.header));
     const DWORD bodyLength = static_cast<DWORD>(exchange.body.size());
-    if (!WinHttpSendRequest(request.handle,
-                            header.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header.c_str(),
-                            header.empty() ? 0 : static_cast<DWORD>(-1L),
-                            bodyLength ? const_cast<char*>(exchange.body.data()) : WINHTTP_NO_REQUEST_DATA,
-                            bodyLength, bodyLength, 0) ||
+    if (!WinHttpSendRequest(
+            request.handle, header.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header.c_str(),
+            header.empty() ? 0 : static_cast<DWORD>(-1L),
+            bodyLength ? const_cast<char*>(exchange.body.data()) : WINHTTP_NO_REQUEST_DATA,
+            bodyLength, bodyLength, 0) ||
         !WinHttpReceiveResponse(request.handle, nullptr)) {
         return response.error = LastError("sending the request"), response;
     }

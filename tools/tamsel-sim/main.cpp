@@ -1,22 +1,21 @@
 // tamsel-sim: plays Tamsel for the Norrow plug-in. See kUsage.
 #include <csignal>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/os.h"
+#include "services/services.h"
 #include "tamsel-sim/options.h"
 #include "tamsel-sim/report.h"
 #include "tamsel-sim/session.h"
 
-#include "services/services.h"
-
 #if NORROW_OS_WINDOWS
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #else
 #include <pthread.h>
 #endif
@@ -77,10 +76,11 @@ int Services(const Options& options) {
     norrow::tools::StandInServices services(norrow::tools::Gazetteer::BuiltIn());
     const int port = services.Start(options.port);
     if (port < 0) return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.port));
-    std::printf("stand-in services on http://127.0.0.1:%d (server information at %s, "
-                "searches at %s and %s); Ctrl-C stops\n",
-                port, "/norrow/downloadinfo.php", norrow::tools::kGeocoderPath,
-                norrow::tools::kLocalSearchPath);
+    std::printf(
+        "stand-in services on http://127.0.0.1:%d (server information at %s, "
+        "searches at %s and %s); Ctrl-C stops\n",
+        port, "/norrow/downloadinfo.php", norrow::tools::kGeocoderPath,
+        norrow::tools::kLocalSearchPath);
     std::fflush(stdout);
     WaitForInterrupt();
     services.Stop();
@@ -99,7 +99,8 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> arguments;
     for (int i = 1; i < count; ++i) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
         std::string argument(static_cast<size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
         WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &argument[0], bytes, nullptr, nullptr);
         arguments.push_back(argument);

@@ -121,9 +121,12 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
                 return false;
             }
         } else if (arg == "--host-version") {
-            if (!value(text) || !ReadNumber(arg, text, INT32_MIN + 1, INT32_MAX, options.hostVersion, error)) return false;
+            if (!value(text) ||
+                !ReadNumber(arg, text, INT32_MIN + 1, INT32_MAX, options.hostVersion, error))
+                return false;
         } else if (arg == "--repeat") {
-            if (!value(text) || !ReadNumber(arg, text, 1, 10000000, options.repeat, error)) return false;
+            if (!value(text) || !ReadNumber(arg, text, 1, 10000000, options.repeat, error))
+                return false;
         } else if (arg == "--port") {
             if (!value(text) || !ReadNumber(arg, text, 0, 65535, options.port, error)) return false;
         } else if (arg == "--route") {

@@ -17,7 +17,8 @@ namespace {
 #if NORROW_OS_WINDOWS
 void* OpenLibrary(const std::string& path, std::string& error) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    if (module == nullptr)
+        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return module;
 }
 void* Find(void* library, const char* name) {
@@ -65,8 +66,10 @@ bool PluginLibrary::Open(const std::string& path, std::string& error) {
     const struct {
         const char* name;
         bool found;
-    } exports[] = {{"Create", Create != nullptr}, {"Load", Load != nullptr},
-                   {"Close", Close != nullptr},   {"Release", Release != nullptr},
+    } exports[] = {{"Create", Create != nullptr},
+                   {"Load", Load != nullptr},
+                   {"Close", Close != nullptr},
+                   {"Release", Release != nullptr},
                    {"About", About != nullptr}};
     for (const auto& entry : exports) {
         if (!entry.found) {

@@ -56,11 +56,21 @@ std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char escape[8];
@@ -119,19 +129,21 @@ void PrintJson(std::ostream& out, const Outcome& outcome) {
     });
     out << ",\n  \"result_count\": " << outcome.resultCount << ",\n  \"hits\": ";
     JsonArray(out, outcome.hits, [&](const HitView& hit) {
-        out << "{\"latitude\": " << Number(hit.latitude) << ", \"longitude\": " << Number(hit.longitude)
-            << ", \"name\": " << JsonString(hit.name) << ", \"address\": " << JsonString(hit.address)
+        out << "{\"latitude\": " << Number(hit.latitude)
+            << ", \"longitude\": " << Number(hit.longitude)
+            << ", \"name\": " << JsonString(hit.name)
+            << ", \"address\": " << JsonString(hit.address)
             << ", \"yomi\": " << JsonString(hit.yomi) << ", \"attribute\": " << hit.attribute
             << ", \"target_id\": " << hit.targetId << '}';
     });
     out << ",\n  \"requests\": ";
     JsonArray(out, outcome.requests, [&](const RequestView& request) {
-        out << "{\"kind\": \"" << (request.post ? "post" : "get") << "\", \"host\": "
-            << JsonString(request.host) << ", \"port\": " << request.port
+        out << "{\"kind\": \"" << (request.post ? "post" : "get")
+            << "\", \"host\": " << JsonString(request.host) << ", \"port\": " << request.port
             << ", \"path\": " << JsonString(request.path) << ", \"user_agent\": "
             << (request.userAgent != nullptr ? JsonString(request.userAgentText) : "null")
-            << ", \"timeout\": " << request.timeout << ", \"header\": "
-            << (request.hasHeader ? JsonString(request.header) : "null")
+            << ", \"timeout\": " << request.timeout
+            << ", \"header\": " << (request.hasHeader ? JsonString(request.header) : "null")
             << ", \"body\": " << (request.hasBody ? JsonString(request.body) : "null") << '}';
     });
     out << ",\n  \"status\": ";
@@ -158,7 +170,8 @@ void PrintGeoJson(std::ostream& out, const Outcome& outcome) {
         out << (i ? "," : "") << "\n  {\"type\": \"Feature\", \"geometry\": {\"type\": \"Point\", "
             << "\"coordinates\": [" << Number(hit.longitude) << ", " << Number(hit.latitude)
             << "]}, \"properties\": {\"name\": " << JsonString(hit.name)
-            << ", \"yomi\": " << JsonString(hit.yomi) << ", \"address\": " << JsonString(hit.address)
+            << ", \"yomi\": " << JsonString(hit.yomi)
+            << ", \"address\": " << JsonString(hit.address)
             << ", \"target\": " << JsonString(TargetName(outcome, hit.targetId)) << "}}";
     }
     out << "\n]}\n";

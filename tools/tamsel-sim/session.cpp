@@ -12,11 +12,10 @@
 #include "plugin/pluginif.h"
 #include "search/request.h"
 #include "serverinfo/server_info.h"
+#include "services/services.h"
 #include "standin.h"
 #include "tamsel-sim/http_client.h"
 #include "tamsel-sim/plugin_library.h"
-
-#include "services/services.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>
@@ -55,7 +54,7 @@ public:
     enum Mode { kFiles, kNetwork, kFail };
 
     Mode mode = kNetwork;
-    std::vector<std::string> answers;  // kFiles: the i-th GET gets the i-th
+    std::vector<std::string> answers;             // kFiles: the i-th GET gets the i-th
     std::string serverInfo = kBuiltInServerInfo;  // the POST's answer in kFiles mode
     bool hasServerInfo = false;                   // given by the user: for every mode
     std::vector<Route> routes;
@@ -120,7 +119,9 @@ private:
     std::string network_;
 };
 
-std::string Utf8(const char* sjis) { return sjis != nullptr ? platform::Utf8FromShiftJis(sjis) : ""; }
+std::string Utf8(const char* sjis) {
+    return sjis != nullptr ? platform::Utf8FromShiftJis(sjis) : "";
+}
 
 void LoadProfile(const std::string& path) {
     std::ifstream in(std::filesystem::u8path(path));
@@ -128,8 +129,9 @@ void LoadProfile(const std::string& path) {
     while (std::getline(in, line)) {
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
-        StandIn_SetProfileInt(line.substr(0, equals).c_str(),
-                              static_cast<uint32_t>(std::strtoul(line.c_str() + equals + 1, nullptr, 10)));
+        StandIn_SetProfileInt(
+            line.substr(0, equals).c_str(),
+            static_cast<uint32_t>(std::strtoul(line.c_str() + equals + 1, nullptr, 10)));
     }
 }
 
@@ -209,8 +211,8 @@ std::string DefaultProfilePath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
     const std::string base = config != nullptr && *config != '\0' ? config
-                             : home != nullptr                     ? std::string(home) + "/.config"
-                                                                   : ".";
+                             : home != nullptr ? std::string(home) + "/.config"
+                                               : ".";
     return base + "/tamsel-sim/profile.ini";
 #endif
 }
@@ -226,7 +228,7 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
         if (!ReadFile(options.serverInfo, answerer.serverInfo, error)) return false;
         answerer.hasServerInfo = true;
     }
-    answerer.mode = options.httpFail ? Answerer::kFail
+    answerer.mode = options.httpFail          ? Answerer::kFail
                     : options.answers.empty() ? Answerer::kNetwork
                                               : Answerer::kFiles;
     answerer.routes = options.routes;
@@ -247,8 +249,8 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
             error = "cannot start the stand-in services on 127.0.0.1";
             return false;
         }
-        answerer.routes.push_back({serverinfo::kServerInfoHost, serverinfo::kServerInfoPort,
-                                   "127.0.0.1", port});
+        answerer.routes.push_back(
+            {serverinfo::kServerInfoHost, serverinfo::kServerInfoPort, "127.0.0.1", port});
     }
     StandIn_SetHttpHandler(Answerer::Handle, &answerer);
 
@@ -277,7 +279,8 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
             uint32_t id = 0;
             for (int i = before; i < StandIn_CallCount(); ++i) {
                 const StandIn_Call& call = *StandIn_GetCall(i);
-                if (call.function == StandIn_FnInsertSearchTarget) id = static_cast<uint32_t>(call.result);
+                if (call.function == StandIn_FnInsertSearchTarget)
+                    id = static_cast<uint32_t>(call.result);
             }
             ids.push_back(id);
         }
@@ -330,7 +333,8 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
 
 int RunAbout(const Options& options, std::string& error) {
     PluginLibrary plugin;
-    if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) return -1;
+    if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error))
+        return -1;
     Desktop desktop;
     return plugin.About();
 }
