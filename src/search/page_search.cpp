@@ -14,31 +14,31 @@
 namespace norrow::search {
 
 const Service kGeocoder = {
-    text::kGeocoderName,
-    &serverinfo::ServerInfo::geocoder,
-    &geocoderTargetId,
-    true,
-    text::kGeocoderUserAgent,
-    text::kGeocoderCommunicationError,
-    text::kGeocoderServiceError,
-    nullptr,
-    text::kGeocoderConversionBox,
-    text::kGeocoderMemoryBox,
-    text::kGeocoderOutputBox,
+    text::kGeocoderName,                // name
+    &serverinfo::ServerInfo::geocoder,  // endpoint
+    &geocoderTargetId,                  // targetId
+    true,                               // isGeocoder
+    text::kGeocoderUserAgent,           // userAgent
+    text::kGeocoderCommunicationError,  // communicationError
+    text::kGeocoderServiceError,        // serviceError
+    nullptr,                            // queryConversionError
+    text::kGeocoderConversionBox,       // conversionBox
+    text::kGeocoderMemoryBox,           // memoryBox
+    text::kGeocoderOutputBox,           // outputBox
 };
 
 const Service kLocalSearch = {
-    text::kLocalName,
-    &serverinfo::ServerInfo::localSearch,
-    &localTargetId,
-    false,
-    text::kLocalUserAgent,
-    text::kLocalCommunicationError,
-    text::kLocalServiceError,
-    text::kLocalQueryConversionError,
-    text::kLocalConversionBox,
-    text::kLocalMemoryBox,
-    text::kLocalOutputBox,
+    text::kLocalName,                      // name
+    &serverinfo::ServerInfo::localSearch,  // endpoint
+    &localTargetId,                        // targetId
+    false,                                 // isGeocoder
+    text::kLocalUserAgent,                 // userAgent
+    text::kLocalCommunicationError,        // communicationError
+    text::kLocalServiceError,              // serviceError
+    text::kLocalQueryConversionError,      // queryConversionError
+    text::kLocalConversionBox,             // conversionBox
+    text::kLocalMemoryBox,                 // memoryBox
+    text::kLocalOutputBox,                 // outputBox
 };
 
 namespace {

@@ -217,8 +217,10 @@ std::string DefaultProfilePath() {
 #endif
 }
 
-bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
-    Answerer answerer;
+namespace {
+
+// Reads the answer files and the server information of the run.
+bool PrepareAnswers(const Options& options, Answerer& answerer, std::string& error) {
     for (const std::string& file : options.answers) {
         answerer.answers.emplace_back();
         if (!ReadFile(file, answerer.answers.back(), error)) return false;
@@ -232,7 +234,91 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
                     : options.answers.empty() ? Answerer::kNetwork
                                               : Answerer::kFiles;
     answerer.routes = options.routes;
+    return true;
+}
 
+// The hook procedures the plug-in registered, in their order.
+std::vector<TSI_HOOKPROC> AddedHooks() {
+    std::vector<TSI_HOOKPROC> hooks;
+    for (int i = 0; i < StandIn_CallCount(); ++i) {
+        const StandIn_Call& call = *StandIn_GetCall(i);
+        if (call.function == StandIn_FnAddHook && call.hook.hookProc != nullptr) {
+            hooks.push_back(call.hook.hookProc);
+        }
+    }
+    return hooks;
+}
+
+// Sends event 1003 to a hook; returns the id the host gave its target.
+uint32_t RegisterTarget(TSI_HOOKPROC hook) {
+    const int before = StandIn_CallCount();
+    hook(kEventRegisterTarget, nullptr, nullptr);
+    uint32_t id = 0;
+    for (int i = before; i < StandIn_CallCount(); ++i) {
+        const StandIn_Call& call = *StandIn_GetCall(i);
+        if (call.function == StandIn_FnInsertSearchTarget) id = static_cast<uint32_t>(call.result);
+    }
+    return id;
+}
+
+// The request as the host fills it; `query` and `targets` must outlive it.
+SEARCHREQUEST MakeRequest(const Options& options, const std::string& query,
+                          const std::vector<uint32_t>& targets) {
+    SEARCHREQUEST request{};
+    request.header = 1;
+    request.query = query.c_str();
+    request.targetCount = static_cast<int32_t>(targets.size());
+    request.targetIds = targets.data();
+    request.filter1 = kNoFilter;
+    request.filter2 = kNoFilter;
+    request.hasBox = options.hasBox ? 1 : 0;
+    request.box0 = options.east;
+    request.box1 = options.west;
+    request.box2 = options.north;
+    request.box3 = options.south;
+    return request;
+}
+
+// Load, event 1003 to each hook, the searches, and the hits read through the
+// request as the host reads them.
+void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outcome& outcome) {
+    outcome.load = plugin.Load();
+    const std::vector<TSI_HOOKPROC> hooks = AddedHooks();
+    std::vector<uint32_t> ids;
+    for (TSI_HOOKPROC hook : hooks) ids.push_back(RegisterTarget(hook));
+    outcome.addressId = ids.size() > 0 ? ids[0] : 0;
+    outcome.localId = ids.size() > 1 ? ids[1] : 0;
+
+    const std::string query = platform::ShiftJisFromUtf8(options.query);
+    std::vector<uint32_t> chosen;
+    if (options.address) chosen.push_back(outcome.addressId);
+    if (options.local) chosen.push_back(outcome.localId);
+    SEARCHREQUEST request = MakeRequest(options, query, chosen);
+
+    // The host calls every hook; only those of the chosen targets count.
+    for (int round = 0; round < options.repeat; ++round) {
+        for (size_t h = 0; h < hooks.size(); ++h) {
+            int context = static_cast<int>(h);  // this host's per-hook context
+            const int result = hooks[h](kEventSearch, &context, &request);
+            const bool addressHook = h == 0;  // registered first
+            if (TargetChosen(options, addressHook)) {
+                outcome.searches.push_back({addressHook ? "address" : "local", result});
+            }
+        }
+    }
+    outcome.resultCount = request.resultCount;
+    for (int32_t i = 0; request.results != nullptr && i < request.resultCount; ++i) {
+        const SEARCHRESULT& hit = request.results[i];
+        outcome.hits.push_back({hit.latitude, hit.longitude, Utf8(hit.name), Utf8(hit.address),
+                                Utf8(hit.yomi), hit.attribute, hit.targetId});
+    }
+}
+
+}  // namespace
+
+bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
+    Answerer answerer;
+    if (!PrepareAnswers(options, answerer, error)) return false;
     StandIn_Reset();
     StandIn_SetVersion(options.hostVersion);
     StandIn_SetOnline(options.offline ? 0 : 1);
@@ -252,74 +338,17 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
         answerer.routes.push_back(
             {serverinfo::kServerInfoHost, serverinfo::kServerInfoPort, "127.0.0.1", port});
     }
-    StandIn_SetHttpHandler(Answerer::Handle, &answerer);
 
     PluginLibrary plugin;
     if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) {
-        StandIn_SetHttpHandler(nullptr, nullptr);
         return false;
     }
+    StandIn_SetHttpHandler(Answerer::Handle, &answerer);
     Desktop desktop;
-
     PLUGININFO info{};
     outcome.create = plugin.Create(&info, kPluginHandle);
     if (outcome.create == 1) {
-        outcome.load = plugin.Load();
-        std::vector<TSI_HOOKPROC> hooks;
-        for (int i = 0; i < StandIn_CallCount(); ++i) {
-            const StandIn_Call& call = *StandIn_GetCall(i);
-            if (call.function == StandIn_FnAddHook && call.hook.hookProc != nullptr) {
-                hooks.push_back(call.hook.hookProc);
-            }
-        }
-        std::vector<uint32_t> ids;
-        for (TSI_HOOKPROC hook : hooks) {
-            const int before = StandIn_CallCount();
-            hook(kEventRegisterTarget, nullptr, nullptr);
-            uint32_t id = 0;
-            for (int i = before; i < StandIn_CallCount(); ++i) {
-                const StandIn_Call& call = *StandIn_GetCall(i);
-                if (call.function == StandIn_FnInsertSearchTarget)
-                    id = static_cast<uint32_t>(call.result);
-            }
-            ids.push_back(id);
-        }
-        outcome.addressId = ids.size() > 0 ? ids[0] : 0;
-        outcome.localId = ids.size() > 1 ? ids[1] : 0;
-
-        const std::string query = platform::ShiftJisFromUtf8(options.query);
-        std::vector<uint32_t> chosen;
-        if (options.address) chosen.push_back(outcome.addressId);
-        if (options.local) chosen.push_back(outcome.localId);
-        SEARCHREQUEST request{};
-        request.header = 1;
-        request.query = query.c_str();
-        request.targetCount = static_cast<int32_t>(chosen.size());
-        request.targetIds = chosen.data();
-        request.filter1 = kNoFilter;
-        request.filter2 = kNoFilter;
-        request.hasBox = options.hasBox ? 1 : 0;
-        request.box0 = options.east;
-        request.box1 = options.west;
-        request.box2 = options.north;
-        request.box3 = options.south;
-
-        for (int round = 0; round < options.repeat; ++round) {
-            for (size_t h = 0; h < hooks.size(); ++h) {
-                int context = static_cast<int>(h);  // this host's per-hook context
-                const int result = hooks[h](kEventSearch, &context, &request);
-                const bool addressHook = h == 0;
-                if (TargetChosen(options, addressHook)) {
-                    outcome.searches.push_back({addressHook ? "address" : "local", result});
-                }
-            }
-        }
-        outcome.resultCount = request.resultCount;
-        for (int32_t i = 0; request.results != nullptr && i < request.resultCount; ++i) {
-            const SEARCHRESULT& hit = request.results[i];
-            outcome.hits.push_back({hit.latitude, hit.longitude, Utf8(hit.name), Utf8(hit.address),
-                                    Utf8(hit.yomi), hit.attribute, hit.targetId});
-        }
+        DriveLoadedPlugin(plugin, options, outcome);
         plugin.Release();
         plugin.Close();
     }
