@@ -11,8 +11,8 @@ build/bench/bin/page_timer 4000 > build/bench/timer-linux.txt
 windows=""
 if cmake --preset mingw >/dev/null 2>&1 && cmake --build --preset mingw --target page_timer >/dev/null 2>&1; then
   wineserver -p >/dev/null 2>&1 || true
-  WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-  if WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine build/mingw/bin/page_timer.exe 4000 > build/bench/timer-windows.txt; then
+  cmake/wine-run cmd /c exit >/dev/null 2>&1 </dev/null || true
+  if cmake/wine-run build/mingw/bin/page_timer.exe 4000 > build/bench/timer-windows.txt; then
     windows=build/bench/timer-windows.txt
   fi
   wineserver -k >/dev/null 2>&1 || true

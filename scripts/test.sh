@@ -54,7 +54,7 @@ build() {
 windows_suite() {
   xvfb-run -a bash -c '
     wineserver -p >/dev/null 2>&1
-    WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine cmd /c exit >/dev/null 2>&1 </dev/null
+    cmake/wine-run cmd /c exit >/dev/null 2>&1 </dev/null
     ctest --preset mingw -j "$(nproc)" --timeout 600 2>&1
     status=$?
     wineserver -k >/dev/null 2>&1
