@@ -18,7 +18,7 @@
 #include "standin.h"
 
 #if NORROW_OS_WINDOWS
-#include <psapi.h>
+#include <psapi.h>  // needs windows.h first
 #include <windows.h>
 #endif
 

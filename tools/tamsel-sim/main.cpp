@@ -14,7 +14,7 @@
 #include "tamsel-sim/session.h"
 
 #if NORROW_OS_WINDOWS
-#include <shellapi.h>
+#include <shellapi.h>  // needs windows.h first
 #include <windows.h>
 #else
 #include <pthread.h>
