@@ -18,8 +18,9 @@
 #include "standin.h"
 
 #if NORROW_OS_WINDOWS
-#include <psapi.h>  // needs windows.h first
 #include <windows.h>
+
+#include <psapi.h>  // needs windows.h first
 #endif
 
 namespace {

@@ -14,8 +14,9 @@
 #include "tamsel-sim/session.h"
 
 #if NORROW_OS_WINDOWS
-#include <shellapi.h>  // needs windows.h first
 #include <windows.h>
+
+#include <shellapi.h>  // needs windows.h first
 #else
 #include <pthread.h>
 #endif
