@@ -17,13 +17,7 @@
 namespace norrow::test {
 namespace {
 
-std::string PluginPath() {
-#if NORROW_OS_WINDOWS
-    return std::string("Z:") + NORROW_PLUGIN_PATH;
-#else
-    return NORROW_PLUGIN_PATH;
-#endif
-}
+std::string PluginPath() { return LocalPath(NORROW_PLUGIN_PATH); }
 
 class Library {
 public:

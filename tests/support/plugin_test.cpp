@@ -79,12 +79,16 @@ void ResetPluginState() {
 
 std::string Sjis(const std::string& utf8) { return platform::ShiftJisFromUtf8(utf8); }
 
-std::string DataPath(const std::string& name) {
+std::string LocalPath(const std::string& path) {
 #if NORROW_OS_WINDOWS
-    return std::string("Z:") + NORROW_TEST_DATA + "/" + name;  // Wine's drive for "/"
+    return "Z:" + path;
 #else
-    return std::string(NORROW_TEST_DATA) + "/" + name;
+    return path;
 #endif
+}
+
+std::string DataPath(const std::string& name) {
+    return LocalPath(std::string(NORROW_TEST_DATA) + "/" + name);
 }
 
 std::string ReadDataFile(const std::string& name) {

@@ -43,6 +43,10 @@ void ResetPluginState();
 // own conversion (Win32 in the Windows build).
 std::string Sjis(const std::string& utf8);
 
+// An absolute path of the build machine as this program opens it: under Wine
+// the machine's "/" is drive Z:.
+std::string LocalPath(const std::string& path);
+
 // The path of a file in tests/data.
 std::string DataPath(const std::string& name);
 std::string ReadDataFile(const std::string& name);
