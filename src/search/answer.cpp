@@ -51,8 +51,9 @@ platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
     // Swaps the piece from unit `first` into `wide`; returns its length.
     auto piece = [&](int first) {
         int count = std::min(kPieceUnits, units - first);
-        for (int i = 0; i < count; ++i) {
-            wide[i] = static_cast<char16_t>((raw[2 * (first + i)] << 8) | raw[2 * (first + i) + 1]);
+        const unsigned char* pair = raw + 2 * static_cast<size_t>(first);
+        for (int i = 0; i < count; ++i, pair += 2) {
+            wide[i] = static_cast<char16_t>((pair[0] << 8) | pair[1]);
         }
         if (first + count < units && count > 1 && wide[count - 1] >= 0xD800 &&
             wide[count - 1] <= 0xDBFF) {
