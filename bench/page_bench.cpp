@@ -178,6 +178,12 @@ BENCHMARK(StageExtraction)->Unit(benchmark::kMicrosecond);
 
 // ---- Scaling and adversarial answers ---------------------------------------------
 
+// Pages of 6 to 100,000 hits (about 1 KB to 16 MB).
+void ScalingSizes(benchmark::internal::Benchmark* benchmark) {
+    for (int hits : {6, 10, 100, 1000, 10000, 100000}) benchmark->Arg(hits);
+    benchmark->Unit(benchmark::kMicrosecond);
+}
+
 void ScalingExtraction(benchmark::State& state) {
     Quiet();
     const std::string answer = bench::CompactPage(static_cast<int>(state.range(0)), false);
@@ -189,26 +195,12 @@ void ScalingExtraction(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
-BENCHMARK(ScalingExtraction)
-    ->Arg(6)
-    ->Arg(10)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(ScalingExtraction)->Apply(ScalingSizes);
 
 void ScalingWholePage(benchmark::State& state) {
     WholePages(state, bench::CompactPage(static_cast<int>(state.range(0)), true));
 }
-BENCHMARK(ScalingWholePage)
-    ->Arg(6)
-    ->Arg(10)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(ScalingWholePage)->Apply(ScalingSizes);
 
 void Adversarial(benchmark::State& state, std::string (*make)(size_t)) {
     WholePages(state, make(static_cast<size_t>(state.range(0))));
