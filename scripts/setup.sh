@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Installs what building and testing Norrow needs on Debian 12, where missing.
 #   setup.sh native   the native build and the demo: compilers, libraries
-#   setup.sh          everything: also the 32-bit Windows cross compiler, Wine
-#                     for the 32-bit target, Xvfb for real message boxes, and
-#                     the tools of the test suites (clang, valgrind, python3)
+#   setup.sh server   the server information: nginx and PHP-FPM with mbstring
+#   setup.sh dist     the release: the 32-bit Windows cross compiler, zip
+#   setup.sh          everything: all of the above, Wine for the 32-bit
+#                     target, Xvfb for real message boxes, and the tools of
+#                     the test suites (clang, valgrind, python3, wrk, unzip)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
-if [ "${1:-all}" != native ]; then
-  packages+=(
-    clang libclang-rt-14-dev libbenchmark-dev libpugixml-dev python3
-    g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386 xvfb xauth
-    valgrind locales
-  )
-fi
+native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
+server=(nginx php-fpm php-mbstring)
+dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip)
+case "${1:-all}" in
+  native) packages=("${native[@]}") ;;
+  server) packages=("${server[@]}") ;;
+  dist) packages=("${dist[@]}") ;;
+  *)
+    packages=(
+      "${native[@]}" "${server[@]}" "${dist[@]}"
+      clang libclang-rt-14-dev libbenchmark-dev libpugixml-dev python3
+      wine wine32:i386 xvfb xauth
+      valgrind locales wrk unzip
+    ) ;;
+esac
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -37,7 +45,7 @@ fi
 # Locales: a Japanese UTF-8 one, in which Wine reads a Unix command line as
 # UTF-8 (without it, Japanese arguments reach a Windows program mangled), and
 # one with a decimal comma, for the tests that prove numbers ignore it.
-if [ "${1:-all}" != native ]; then
+if [ "${1:-all}" = all ]; then
   for locale in ja_JP de_DE; do
     if ! locale -a 2>/dev/null | grep -qi "^$locale\.utf-\?8$"; then
       as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"

@@ -32,8 +32,9 @@ struct ServerInfo {
 // The one instance of the process.
 extern ServerInfo serverInfo;
 
-// Where and how the server information is asked for.
-constexpr char kServerInfoHost[] = "serverinfo.norrow.example";
+// Where and how the server information is asked for. The host is the build's
+// setting NORROW_SERVERINFO_HOST.
+constexpr char kServerInfoHost[] = NORROW_SERVERINFO_HOST;
 constexpr int32_t kServerInfoPort = 80;
 constexpr char kServerInfoPath[] = "/norrow/downloadinfo.php";
 constexpr int32_t kServerInfoTimeout = 40000;
