@@ -66,6 +66,12 @@ windows_suite() {
 echo "== native (unit, services, end to end, valgrind, soak, fuzz corpora)"
 build native && suite native native
 
+echo "== the server information on nginx and PHP-FPM (loopback), and the plug-in using it"
+suite server server
+
+echo "== the release zip (built by scripts/dist.sh, unpacked and checked)"
+suite release release
+
 echo "== native under AddressSanitizer and UBSan"
 build sanitize && suite sanitize sanitize
 
@@ -81,7 +87,7 @@ fi
 echo "== benchmarks (a short run, to keep them building and running)"
 build bench && suite bench bench
 
-echo "== Windows (32-bit, under Wine: unit, end to end, soak, fuzz corpora)"
+echo "== Windows (32-bit, under Wine: unit, end to end, server, release, soak, fuzz corpora)"
 if build mingw; then
   windows_suite
 fi
