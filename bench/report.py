@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns one run of page_bench (JSON) and page_timer into BENCHMARKS.md."""
 import json
+import re
 import platform
 import subprocess
 import sys
@@ -15,8 +16,41 @@ def load_timer(path):
     return values
 
 
+def serverinfo_section(path):
+    """The section on the server information under load, from wrk's report
+    (bench/serverinfo_load.sh); empty without one."""
+    if not path:
+        return []
+    report = open(path, encoding="utf-8").read()
+    rate = float(re.search(r"Requests/sec:\s+([0-9.]+)", report).group(1))
+    p99 = re.search(r"^\s+99%\s+(\S+)", report, re.M).group(1)
+    setup = re.search(r"(\d+) threads and (\d+) connections", report)
+    duration = re.search(r"Running (\S+) test", report).group(1)
+    failed = re.search(r"Non-2xx or 3xx responses: (\d+)", report)
+    per_hour = rate * 3600
+    shared = re.search(r"load average: ([0-9.]+)", report)
+    load = (" The machine was not idle: its load average was %s when the run began." % shared.group(1)
+            if shared and float(shared.group(1)) >= 0.5 else "")
+    return [
+        "## The server information under load\n",
+        "`bench/serverinfo_load.sh`: wrk (%s threads, %s connections, %s) sends the plug-in's "
+        "server-information POST to `norrow serve-info` (nginx and PHP-FPM as deployed, with the "
+        "example configuration) on 127.0.0.1, on the same 2 cores as wrk itself: **%.0f requests a "
+        "second**, 99th-percentile latency **%s**%s.\n" % (
+            setup.group(1), setup.group(2), duration, rate, p99,
+            ", %s answers not 2xx" % failed.group(1) if failed else ", every answer 200"),
+        "In users: a plug-in asks at the first search after each start of the host and then at most "
+        "once every 12 hours, so a user costs one to a few requests a day. At this rate the server "
+        "answers %.1f million requests an hour: even if all users made their first search within the "
+        "same hour, it would keep up with %.1f million of them.%s\n" % (
+            per_hour / 1e6, per_hour / 1e6, load),
+    ]
+
+
 def main():
-    results, linux_timer, windows_timer = sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else ""
+    results, linux_timer = sys.argv[1], sys.argv[2]
+    windows_timer = sys.argv[3] if len(sys.argv) > 3 else ""
+    serverinfo_load = sys.argv[4] if len(sys.argv) > 4 else ""
     data = json.load(open(results))
     runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
 
@@ -47,6 +81,7 @@ def main():
 
     w("## The commands\n")
     w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs both, writes this file\n"
+      "bench/serverinfo_load.sh 10 16   # the server information under load (run.sh runs it too)\n"
       "# or by hand:\ncmake --preset bench && cmake --build --preset bench\nbuild/bench/bin/page_bench\n"
       "build/bench/bin/page_timer 4000\nWINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine build/mingw/bin/page_timer.exe 4000\n```\n")
     w("## Reading a page: the plug-in against a general XML parser\n")
@@ -109,6 +144,8 @@ def main():
     w("One page of ten hits from the stand-in services on 127.0.0.1, through the plug-in (host handler, "
       "page search, store), against a raw GET of the same URL with the same client (cpp-httplib), "
       "wall-clock time: %.0f us against %.0f us, ratio **%.2f** (goal under 1.2).\n" % (page / 1e3, raw / 1e3, page / raw))
+
+    out.extend(serverinfo_section(serverinfo_load))
 
     w("## Memory\n")
     w("A page over an answer of 100,000 hits, from the host's hand-over of the answer. The conversion's "

@@ -17,5 +17,10 @@ if cmake --preset mingw >/dev/null 2>&1 && cmake --build --preset mingw --target
   fi
   wineserver -k >/dev/null 2>&1 || true
 fi
-python3 bench/report.py build/bench/results.json build/bench/timer-linux.txt "$windows" > BENCHMARKS.md
+serverinfo=""
+if bench/serverinfo_load.sh > build/bench/serverinfo-wrk.txt; then
+  serverinfo=build/bench/serverinfo-wrk.txt
+fi
+python3 bench/report.py build/bench/results.json build/bench/timer-linux.txt "$windows" "$serverinfo" \
+  > BENCHMARKS.md
 echo "wrote BENCHMARKS.md"
