@@ -15,16 +15,18 @@ once and shows nothing, and the scenarios that expect one fail.
 import argparse
 import json
 import os
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import start_services, stop_services  # noqa: E402
+
 ADDRESS_NAME = "Yahoo!住所検索"
 LOCAL_NAME = "Yahoo!ローカルサーチ"
 ATTRIBUTION = "<https://developer.yahoo.co.jp/sitemap/>Webサービス by Yahoo! JAPAN</>"
-SERVERINFO_HOST = "serverinfo.norrow.example"
+SERVERINFO_HOST = "serverinfo.norrow.example"  # the build's setting; --host gives another
 POST_BODY = ('--kiritori\r\nContent-Disposition: form-data; name="version"\r\n\r\n'
              '1000\r\n--kiritori--\r\n')
 POST_HEADER = "Content-Length: 82\r\nContent-Type: multipart/form-data; boundary=kiritori"
@@ -128,7 +130,7 @@ SCENARIOS = [
          exit=0,
          expect={"searches": [{"hook": "address", "result": 1}, {"hook": "local", "result": 1}],
                  "result_count": 1, "hits": [{"name": "東京都庁", "target_id": 2}],
-                 "requests": [dict(POST, header=POST_HEADER), {"kind": "get", "host": "127.0.0.1"},
+                 "requests": [POST, {"kind": "get", "host": "127.0.0.1"},
                               {"kind": "get", "host": "127.0.0.1"}]}),
     dict(name="the embedded services over HTTP",
          args=["search", "スカイツリー", "--target", "local"],
@@ -170,12 +172,6 @@ def matches(actual, expected, where="$"):
     return [] if actual == expected else ["%s: expected %r, got %r" % (where, expected, actual)]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Runner:
     def __init__(self, options):
         self.options = options
@@ -197,12 +193,8 @@ class Runner:
         """`tamsel-sim services` of the Linux build, in a process of its own."""
         if self.services:
             return
-        port = free_port()
-        program = self.options.services or self.options.sim
-        self.services = subprocess.Popen([program, "services", "--port", str(port)],
-                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.services.stdout.readline()  # the banner: listening
-        self.routes = ["--route", "%s:80=127.0.0.1:%d" % (SERVERINFO_HOST, port)]
+        self.services, port = start_services(self.options.services or self.options.sim)
+        self.routes = ["--route", "%s:80=127.0.0.1:%d" % (POST["host"], port)]
 
     def run(self, args, timeout=300):
         return subprocess.run(self.command(args), capture_output=True, timeout=timeout)
@@ -277,9 +269,7 @@ class Runner:
             self.report("usage: " + " ".join(args), problems)
 
     def close(self):
-        if self.services:
-            self.services.terminate()
-            self.services.wait()
+        stop_services(self.services)
 
 
 def main():
@@ -291,7 +281,10 @@ def main():
                         help="a command to run the program under, such as valgrind and its options")
     parser.add_argument("--services", help="the Linux tamsel-sim that runs services apart "
                                            "(default: --sim)")
+    parser.add_argument("--host", default=SERVERINFO_HOST,
+                        help="the server-information host the plug-in was built with")
     options = parser.parse_args()
+    POST["host"] = options.host
     runner = Runner(options)
     try:
         for s in SCENARIOS:

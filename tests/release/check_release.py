@@ -18,11 +18,13 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Tally, start_services, stop_services  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FILES = ["LICENSE", "Norrow.tsp", "README.txt"]
@@ -30,22 +32,6 @@ DEFAULT_HOST = "serverinfo.norrow.example"
 SERVICE_NAMES = ["Yahoo!住所検索", "Yahoo!ローカルサーチ"]
 README_HEADINGS = ["動作環境", "インストール", "使い方", "表示されるメッセージ", "アンインストール",
                    "9190", "932", "Norrow.tsp"]
-
-
-class Checks:
-    def __init__(self):
-        self.passed = self.failed = 0
-
-    def report(self, name, problems):
-        if problems:
-            self.failed += 1
-            print("FAIL %s" % name)
-            for p in problems[:10]:
-                print("     " + p)
-        else:
-            self.passed += 1
-            print("ok   %s" % name)
-        sys.stdout.flush()
 
 
 def run(command, **kwargs):
@@ -125,29 +111,19 @@ def check_texts(checks, folder):
     checks.report("LICENSE: MIT", problems)
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def check_search(checks, folder, options):
     """The packaged plug-in in a host's folder: tamsel-sim.exe, PluginIf.dll."""
     for program in ("tamsel-sim.exe", "PluginIf.dll"):
         shutil.copy(os.path.join(options.windows, program), folder)
-    port = free_port()
-    services = subprocess.Popen([options.services, "services", "--port", str(port)],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    services, port = start_services(options.services)
     try:
-        services.stdout.readline()  # the banner: listening
         result = subprocess.run(
             [options.wine, os.path.join(folder, "tamsel-sim.exe"), "search", "富士山", "--json",
              "--route", "%s:80=127.0.0.1:%d" % (options.host, port),
              "--profile", "Z:" + os.path.join(folder, "profile.ini")],
             capture_output=True, timeout=600)
     finally:
-        services.terminate()
-        services.wait()
+        stop_services(services)
     problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]
     try:
         document = json.loads(result.stdout.decode("utf-8"))
@@ -181,7 +157,7 @@ def main():
     if not os.path.exists(options.zip):
         print("FAIL %s is missing: the release suite builds it (scripts/test.sh)" % options.zip)
         return 1
-    checks = Checks()
+    checks = Tally()
     folder = tempfile.mkdtemp(prefix="norrow-release-")
     with zipfile.ZipFile(options.zip) as archive:
         names = sorted(archive.namelist())
@@ -194,8 +170,7 @@ def main():
         check_dll(checks, os.path.join(folder, "Norrow.tsp"), options.host)
         check_texts(checks, folder)
     shutil.rmtree(folder, ignore_errors=True)
-    print("%d passed, %d failed" % (checks.passed, checks.failed))
-    return 1 if checks.failed else 0
+    return checks.summary()
 
 
 if __name__ == "__main__":

@@ -25,6 +25,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Tally, free_port, start_services, stop_services  # noqa: E402
+
 PATH = "/norrow/downloadinfo.php"
 BOUNDARY = "kiritori"
 # The plug-in's request, as it sends it.
@@ -142,12 +145,6 @@ BROKEN = [
 ]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def descendants(pid):
     """The processes below `pid`, read from /proc."""
     parents = {}
@@ -218,38 +215,19 @@ class ServeInfo:
             return None
 
 
-class Runner:
+class Runner(Tally):
     def __init__(self, options):
+        super().__init__()
         self.options = options
-        self.passed = self.failed = 0
         self.temp = tempfile.mkdtemp(prefix="norrow-server-")
         self.services = None
         self.services_port = 0
-
-    def report(self, name, problems):
-        if problems:
-            self.failed += 1
-            print("FAIL %s" % name)
-            for p in problems[:10]:
-                print("     " + p)
-        else:
-            self.passed += 1
-            print("ok   %s" % name)
-        sys.stdout.flush()
 
     def write_config(self, text=None, raw=None):
         path = os.path.join(self.temp, "serverinfo.ini")
         with open(path, "wb") as f:
             f.write(raw if raw is not None else text.encode("utf-8"))
         return path
-
-    def start_services(self):
-        """The stand-in search services of the Linux tamsel-sim, apart."""
-        self.services_port = free_port()
-        program = self.options.services or self.options.sim
-        self.services = subprocess.Popen([program, "services", "--port", str(self.services_port)],
-                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.services.stdout.readline()  # the banner: listening
 
     def start_server(self):
         config = self.write_config(config_text(self.services_port))
@@ -400,7 +378,7 @@ class Runner:
         return os.path.join(build, "bin", "tamsel-sim")
 
     def run(self):
-        self.start_services()
+        self.services, self.services_port = start_services(self.options.services or self.options.sim)
         if self.options.only != "plugin":
             self.refused_starts()
             self.stops()
@@ -417,9 +395,7 @@ class Runner:
             server.stop()
 
     def close(self):
-        if self.services:
-            self.services.terminate()
-            self.services.wait()
+        stop_services(self.services)
 
 
 def main():
@@ -439,8 +415,7 @@ def main():
         runner.run()
     finally:
         runner.close()
-    print("%d passed, %d failed" % (runner.passed, runner.failed))
-    return 1 if runner.failed else 0
+    return runner.summary()
 
 
 if __name__ == "__main__":
