@@ -58,11 +58,6 @@ HttpResponse Send(const HttpExchange& exchange) {
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (request.handle == nullptr)
         return response.error = LastError("WinHttpOpenRequest"), response;
-    // One connection per request: under Wine emulated by qemu-user, a
-    // connection kept alive in WinHTTP's pool was seen to crash the program
-    // at exit when the server was nginx.
-    DWORD noKeepAlive = WINHTTP_DISABLE_KEEP_ALIVE;
-    WinHttpSetOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, &noKeepAlive, sizeof noKeepAlive);
     const std::wstring header = Wide(RequestHeader(exchange.header));
     const DWORD bodyLength = static_cast<DWORD>(exchange.body.size());
     if (!WinHttpSendRequest(
