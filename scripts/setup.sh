@@ -3,7 +3,9 @@
 #   setup.sh native   the native build and the demo: compilers, libraries
 #   setup.sh          everything: also the 32-bit Windows cross compiler, Wine
 #                     for the 32-bit target, Xvfb for real message boxes, and
-#                     the tools of the test suites (clang, valgrind, python3)
+#                     the tools of the test suites (clang, valgrind, python3);
+#                     then finds out whether this machine runs 32-bit code and,
+#                     where it does not, prepares Wine under qemu-user
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
@@ -43,4 +45,14 @@ if [ "${1:-all}" != native ]; then
       as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
     fi
   done
+fi
+
+# How Wine runs the 32-bit Windows build here: natively, or under qemu-user
+# where the kernel runs 64-bit user code only (scripts/ia32 says which).
+if [ "${1:-all}" != native ]; then
+  way=$(scripts/ia32 prepare)
+  case "$way" in
+    native) echo "setup: 32-bit Windows programs run natively under Wine" ;;
+    emulated) echo "setup: 32-bit Windows programs run under Wine under qemu-user (emulation)" ;;
+  esac
 fi
