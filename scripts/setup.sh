@@ -5,7 +5,9 @@
 #   setup.sh dist     the release: the 32-bit Windows cross compiler, zip
 #   setup.sh          everything: all of the above, Wine for the 32-bit
 #                     target, Xvfb for real message boxes, and the tools of
-#                     the test suites (clang, valgrind, python3, wrk, unzip)
+#                     the test suites (clang, valgrind, python3, wrk, unzip);
+#                     then finds out whether this machine runs 32-bit code and,
+#                     where it does not, prepares Wine under qemu-user
 set -euo pipefail
 
 native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
@@ -51,4 +53,14 @@ if [ "${1:-all}" = all ]; then
       as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
     fi
   done
+fi
+
+# How Wine runs the 32-bit Windows build here: natively, or under qemu-user
+# where the kernel runs 64-bit user code only (scripts/ia32 says which).
+if [ "${1:-all}" = all ]; then
+  way=$(scripts/ia32 prepare)
+  case "$way" in
+    native) echo "setup: 32-bit Windows programs run natively under Wine" ;;
+    emulated) echo "setup: 32-bit Windows programs run under Wine under qemu-user (emulation)" ;;
+  esac
 fi
