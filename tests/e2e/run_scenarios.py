@@ -15,13 +15,12 @@ once and shows nothing, and the scenarios that expect one fail.
 import argparse
 import json
 import os
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import start_services, stop_services  # noqa: E402
+from checks import run_to_files, start_services, stop_services  # noqa: E402
 
 ADDRESS_NAME = "Yahoo!住所検索"
 LOCAL_NAME = "Yahoo!ローカルサーチ"
@@ -197,7 +196,7 @@ class Runner:
         self.routes = ["--route", "%s:80=127.0.0.1:%d" % (POST["host"], port)]
 
     def run(self, args, timeout=300):
-        return subprocess.run(self.command(args), capture_output=True, timeout=timeout)
+        return run_to_files(self.command(args), timeout=timeout)
 
     def report(self, name, problems, stderr=b""):
         if problems:

@@ -24,7 +24,7 @@ import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Tally, start_services, stop_services  # noqa: E402
+from checks import Tally, run_to_files, start_services, stop_services  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FILES = ["LICENSE", "Norrow.tsp", "README.txt"]
@@ -117,11 +117,10 @@ def check_search(checks, folder, options):
         shutil.copy(os.path.join(options.windows, program), folder)
     services, port = start_services(options.services)
     try:
-        result = subprocess.run(
+        result = run_to_files(
             [options.wine, os.path.join(folder, "tamsel-sim.exe"), "search", "富士山", "--json",
              "--route", "%s:80=127.0.0.1:%d" % (options.host, port),
-             "--profile", "Z:" + os.path.join(folder, "profile.ini")],
-            capture_output=True, timeout=600)
+             "--profile", "Z:" + os.path.join(folder, "profile.ini")], timeout=600)
     finally:
         stop_services(services)
     problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]

@@ -26,7 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Tally, free_port, start_services, stop_services  # noqa: E402
+from checks import Tally, free_port, run_to_files, start_services, stop_services  # noqa: E402
 
 PATH = "/norrow/downloadinfo.php"
 BOUNDARY = "kiritori"
@@ -339,7 +339,7 @@ class Runner(Tally):
             sim, "search", "富士山", "--target", "both", "--json",
             "--route", "%s:80=127.0.0.1:%d" % (host, server.port),
             "--profile", self.sim_path(profile)]
-        result = subprocess.run(command, capture_output=True, timeout=600)
+        result = run_to_files(command, timeout=600)
         problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]
         try:
             document = json.loads(result.stdout.decode("utf-8"))

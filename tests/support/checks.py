@@ -3,6 +3,7 @@ on loopback, and the stand-in services of the Linux tamsel-sim started apart."""
 import socket
 import subprocess
 import sys
+import tempfile
 
 
 class Tally:
@@ -48,3 +49,15 @@ def stop_services(process):
     if process:
         process.terminate()
         process.wait()
+
+
+def run_to_files(command, timeout):
+    """Runs `command` with its output going to files, not pipes, and returns
+    the CompletedProcess with both read back as bytes. Under Wine a process
+    that Wine starts on the way (explorer.exe for the first window, say)
+    inherits a pipe and holds it open long after the program has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.run(command, stdout=out, stderr=err, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(command, process.returncode, out.read(), err.read())
