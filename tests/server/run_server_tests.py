@@ -410,6 +410,8 @@ def main():
     parser.add_argument("--build-host", help="build with this NORROW_SERVERINFO_HOST first")
     parser.add_argument("--build-dir", help="where that build goes")
     options = parser.parse_args()
+    # Stopped from outside (a time-out), still stop the servers started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped by SIGTERM"))
     runner = Runner(options)
     try:
         runner.run()
