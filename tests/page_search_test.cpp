@@ -389,15 +389,20 @@ TEST_F(PageSearchTest, Coordinates) {
         {"abc,def", 0, 0},
         {"", 0, 0},
         {"139.5", 0, 0},
+        {"nan,inf", 0, 0},
+        {"-infinity,NaN", 0, 0},
+        {"1e999,-1e999", 0, 0},
+        {"inf,35.5", 0, 35.5},
     };
     std::vector<Hit> hits;
     for (const auto& c : cases) {
         hits.push_back({"before", "10,20", "", ""});  // a hit with coordinates first
         hits.push_back({"case", c.text, "", ""});
     }
-    QueueGet(Ydf(hits, "14"));
+    QueueGet(Ydf(hits, "22"));
     Request request;
-    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 14);
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 22);
+    ASSERT_EQ(searchResults.size, 2 * static_cast<int32_t>(std::size(cases)));
     for (size_t i = 0; i < std::size(cases); ++i) {
         const SEARCHRESULT& hit = searchResults.data[2 * i + 1];
         EXPECT_EQ(hit.longitude, cases[i].longitude) << cases[i].text;
