@@ -74,6 +74,18 @@ TEST_F(EntryTest, OldHostIsRefusedAfterTheProfileIsRead) {
     EXPECT_EQ(serverInfo.valid, 0);
 }
 
+// A host that passes no record is refused, as a host too old is, but quietly:
+// the handle and the profile are read all the same.
+TEST_F(EntryTest, CreateWithoutARecordRefusesTheHost) {
+    StandIn_SetProfileInt("ServerInfoAt", 77);
+    serverInfo.valid = 1;
+    EXPECT_EQ(plugin::Create(nullptr, 8), 0);
+    EXPECT_EQ(pluginHandle, 8u);
+    EXPECT_EQ(serverInfo.ServerInfoAt, 77);
+    EXPECT_EQ(serverInfo.valid, 0);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(EntryTest, CreateReadsTheProfileWithItsHandleAndDefault) {
     PLUGININFO info = Patterned();
     serverInfo.ServerInfoAt = 99;

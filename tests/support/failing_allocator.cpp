@@ -3,17 +3,23 @@
 #include <cstdlib>
 #include <new>
 
+#include "standin.h"
+
 namespace norrow::test {
 namespace {
 
-long counter = 0;   // allocations so far
+long counter = 0;   // the plug-in's allocations so far
 long failFrom = 0;  // 0: never fail
 long armedAt = 0;
+int hostDepth = 0;  // calls into the host in progress (one thread)
 
 bool NextFails() {
+    if (hostDepth > 0) return false;
     ++counter;
     return failFrom != 0 && counter >= failFrom;
 }
+
+void WatchHost(int entering) { hostDepth += entering != 0 ? 1 : -1; }
 
 void* Allocate(std::size_t size) {
     if (NextFails()) return nullptr;
@@ -23,12 +29,14 @@ void* Allocate(std::size_t size) {
 }  // namespace
 
 FailingAllocations::FailingAllocations(long failAt) {
+    StandIn_SetCallObserver(WatchHost);
     armedAt = counter;
     failFrom = counter + failAt;
 }
 FailingAllocations::~FailingAllocations() { failFrom = 0; }
 long FailingAllocations::Seen() const { return counter - armedAt; }
-long AllocationCount() { return counter; }
+HostAllocations::HostAllocations() { WatchHost(1); }
+HostAllocations::~HostAllocations() { WatchHost(0); }
 
 }  // namespace norrow::test
 

@@ -12,6 +12,7 @@
 #include "plugin/entry.h"
 #include "results/search_results.h"
 #include "search/request.h"
+#include "support/failing_allocator.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::test {
@@ -23,8 +24,10 @@ std::vector<CapturedBox> boxes;
 
 int32_t FakeNow() { return fakeNow; }
 
-// Like a real message box, never throws, even when memory runs out.
+// Like a real message box, never throws, even when memory runs out. What it
+// keeps is the host's memory.
 int CaptureBox(const char* text, unsigned type) {
+    const HostAllocations hostSide;
     try {
         boxes.push_back({text, type});
     } catch (const std::bad_alloc&) {
