@@ -2,10 +2,17 @@
 #include "plugin/entry.h"
 
 #include <cstring>
+#include <string>
+#include <thread>
 
+#include "platform/os.h"
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "support/plugin_test.h"
+
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#endif
 
 namespace norrow::test {
 namespace {
@@ -144,6 +151,78 @@ TEST_F(EntryTest, AboutShowsItsTextAndPassesOnTheButton) {
         EXPECT_EQ(box.type, 64u);
     }
 }
+
+#if NORROW_OS_WINDOWS
+// What a watcher thread saw of the box while it was open.
+struct SeenBox {
+    bool found = false;
+    bool hostEnabled = true;
+    HWND owner = nullptr;
+    std::string text;
+};
+
+// Waits up to ten seconds for a dialog box of this process, notes what it
+// sees, and presses OK.
+SeenBox WatchForBox(HWND host) {
+    SeenBox seen;
+    for (int i = 0; i < 2000 && !seen.found; ++i) {
+        HWND box = nullptr;
+        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(box, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(box)) break;
+        }
+        if (box == nullptr) {
+            Sleep(5);
+            continue;
+        }
+        seen.found = true;
+        seen.hostEnabled = IsWindowEnabled(host) != FALSE;
+        seen.owner = GetWindow(box, GW_OWNER);
+        char text[256] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        seen.text = text;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    return seen;
+}
+
+// A box shown inside a hook call keeps the user out of the host's main window
+// until it is closed, whichever window of the host is active, or none.
+TEST(MessageBox, DisablesTheHostsWindowWhileOpen) {
+    enum Active { kMainWindow, kOwnedDialog, kNone };
+    for (const Active active : {kMainWindow, kOwnedDialog, kNone}) {
+        SCOPED_TRACE(active);
+        const DWORD visible = active == kNone ? 0 : WS_VISIBLE;
+        HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | visible, 0, 0,
+                                    300, 200, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(host, nullptr);
+        HWND dialog = nullptr;
+        if (active == kOwnedDialog) {
+            dialog = CreateWindowExA(0, "STATIC", "dialog", WS_POPUP | WS_CAPTION | WS_VISIBLE, 20,
+                                     20, 100, 80, host, nullptr, nullptr, nullptr);
+            ASSERT_NE(dialog, nullptr);
+        }
+        HWND expectedActive = active == kMainWindow ? host : dialog;
+        if (expectedActive != nullptr) SetActiveWindow(expectedActive);
+        ASSERT_EQ(GetActiveWindow(), expectedActive);
+
+        SeenBox seen;
+        std::thread watcher([&] { seen = WatchForBox(host); });
+        const int button = platform::NativeSystem().messageBox("held", platform::kBoxStop);
+        watcher.join();
+
+        EXPECT_EQ(button, IDOK);
+        ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";
+        EXPECT_EQ(seen.text, "held");
+        EXPECT_FALSE(seen.hostEnabled) << "the host's window stayed usable";
+        EXPECT_EQ(seen.owner, active == kNone ? nullptr : host);
+        EXPECT_TRUE(IsWindowEnabled(host)) << "enabled again once the box is closed";
+        if (dialog != nullptr) DestroyWindow(dialog);
+        DestroyWindow(host);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace norrow::test

@@ -41,8 +41,14 @@ const char* HostProgramName() {
     return name;
 }
 
+// The box holds the host as its own boxes do: its owner, which it disables
+// while open, is the top-level window that owns the active window of this
+// thread; with no active window it disables every window of the thread.
 int MessageBox(const char* text, unsigned type) {
-    return MessageBoxA(GetActiveWindow(), text, HostProgramName(), type);
+    HWND owner = GetActiveWindow();
+    if (owner != nullptr) owner = GetAncestor(owner, GA_ROOTOWNER);
+    if (owner == nullptr) type |= MB_TASKMODAL;
+    return MessageBoxA(owner, text, HostProgramName(), type);
 }
 
 int MultiByteToWide(unsigned codePage, const char* source, int length, char16_t* target,
