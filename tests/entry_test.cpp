@@ -153,43 +153,9 @@ TEST_F(EntryTest, AboutShowsItsTextAndPassesOnTheButton) {
 }
 
 #if NORROW_OS_WINDOWS
-// What a watcher thread saw of the box while it was open.
-struct SeenBox {
-    bool found = false;
-    bool hostEnabled = true;
-    HWND owner = nullptr;
-    std::string text;
-};
-
-// Waits up to ten seconds for a dialog box of this process, notes what it
-// sees, and presses OK.
-SeenBox WatchForBox(HWND host) {
-    SeenBox seen;
-    for (int i = 0; i < 2000 && !seen.found; ++i) {
-        HWND box = nullptr;
-        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(box, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(box)) break;
-        }
-        if (box == nullptr) {
-            Sleep(5);
-            continue;
-        }
-        seen.found = true;
-        seen.hostEnabled = IsWindowEnabled(host) != FALSE;
-        seen.owner = GetWindow(box, GW_OWNER);
-        char text[256] = "";
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-        seen.text = text;
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-    return seen;
-}
-
 // A box shown inside a hook call keeps the user out of the host's main window
 // until it is closed, whichever window of the host is active, or none.
-TEST(MessageBox, DisablesTheHostsWindowWhileOpen) {
+TEST(HostBox, DisablesTheHostsWindowWhileOpen) {
     enum Active { kMainWindow, kOwnedDialog, kNone };
     for (const Active active : {kMainWindow, kOwnedDialog, kNone}) {
         SCOPED_TRACE(active);
@@ -214,9 +180,9 @@ TEST(MessageBox, DisablesTheHostsWindowWhileOpen) {
 
         EXPECT_EQ(button, IDOK);
         ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";
-        EXPECT_EQ(seen.text, "held");
+        EXPECT_STREQ(seen.text, "held");
         EXPECT_FALSE(seen.hostEnabled) << "the host's window stayed usable";
-        EXPECT_EQ(seen.owner, active == kNone ? nullptr : host);
+        EXPECT_EQ(seen.owner, active == kNone ? nullptr : static_cast<void*>(host));
         EXPECT_TRUE(IsWindowEnabled(host)) << "enabled again once the box is closed";
         if (dialog != nullptr) DestroyWindow(dialog);
         DestroyWindow(host);

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "platform/os.h"
+
 namespace norrow::test {
 
 // While alive, the plug-in's allocation numbered `failAt` (1 = the next one)
@@ -32,5 +34,22 @@ public:
     HostAllocations(const HostAllocations&) = delete;
     HostAllocations& operator=(const HostAllocations&) = delete;
 };
+
+#if NORROW_OS_WINDOWS
+// While alive, the process has run out of memory: every malloc, calloc and
+// realloc of msvcrt that the given modules import (each an HMODULE: the
+// program, the plug-in, their libraries) fails for `minimumSize` bytes and
+// more, the C++ runtimes linked into those modules included. Only the
+// stand-in host's own bookkeeping still gets memory, as in the class above.
+// Wine's and Windows' system libraries are left alone, so a message box still
+// opens. Allocates nothing once built.
+class ProcessOutOfMemory {
+public:
+    ProcessOutOfMemory(void* const* modules, size_t count, size_t minimumSize = 0);
+    ~ProcessOutOfMemory();
+    ProcessOutOfMemory(const ProcessOutOfMemory&) = delete;
+    ProcessOutOfMemory& operator=(const ProcessOutOfMemory&) = delete;
+};
+#endif
 
 }  // namespace norrow::test

@@ -13,6 +13,10 @@
 #include "results/search_results.h"
 #include "search/request.h"
 #include "support/failing_allocator.h"
+
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#endif
 #include "serverinfo/server_info.h"
 
 namespace norrow::test {
@@ -99,5 +103,29 @@ std::string ReadDataFile(const std::string& name) {
     if (!in) throw std::runtime_error("missing test data: " + name);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+#if NORROW_OS_WINDOWS
+SeenBox WatchForBox(void* host) {
+    SeenBox seen;
+    for (int i = 0; i < 2000 && !seen.found; ++i) {
+        HWND box = nullptr;
+        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(box, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(box)) break;
+        }
+        if (box == nullptr) {
+            Sleep(5);
+            continue;
+        }
+        seen.found = true;
+        seen.hostEnabled = IsWindowEnabled(static_cast<HWND>(host)) != FALSE;
+        seen.owner = GetWindow(box, GW_OWNER);
+        GetDlgItemTextA(box, 0xFFFF, seen.text, sizeof seen.text);  // the message's static
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    return seen;
+}
+#endif
 
 }  // namespace norrow::test

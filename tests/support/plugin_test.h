@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "standin.h"
 
 namespace norrow::test {
@@ -50,5 +51,20 @@ std::string LocalPath(const std::string& path);
 // The path of a file in tests/data.
 std::string DataPath(const std::string& name);
 std::string ReadDataFile(const std::string& name);
+
+#if NORROW_OS_WINDOWS
+// What a watcher thread saw of a message box of this process while it was
+// open. Plain bytes: the watcher may run while the process has no memory.
+struct SeenBox {
+    bool found = false;
+    bool hostEnabled = true;  // whether `host` could take input
+    void* owner = nullptr;    // the box's owner window
+    char text[512] = "";
+};
+
+// Waits up to ten seconds for a dialog box of this process, notes what it
+// sees, and presses OK. Allocates nothing.
+SeenBox WatchForBox(void* host);
+#endif
 
 }  // namespace norrow::test
