@@ -11,7 +11,6 @@
 #if NORROW_OS_WINDOWS
 #include <windows.h>
 
-#include <atomic>
 #include <thread>
 
 #include "support/failing_allocator.h"
@@ -94,55 +93,44 @@ TEST(PluginLibrary, AttachDetachAttachAgain) {
 }
 
 #if NORROW_OS_WINDOWS
-// One hook call on a thread of its own, made while the process has no memory.
-struct StarvedSearch {
-    TSI_HOOKPROC hook;
-    SEARCHREQUEST* request;
-    void* const* modules;  // whose imports run out
-    size_t moduleCount;
-    size_t failingSize;  // requests of this size and more fail
-    bool searchFirst;    // a successful search on the thread before
-    int32_t firstResult = -2;
-    int32_t result = -2;
-};
-
-DWORD WINAPI RunStarvedSearch(void* argument) {
-    auto* run = static_cast<StarvedSearch*>(argument);
-    if (run->searchFirst) run->firstResult = run->hook(kEventSearch, run, run->request);
-    const ProcessOutOfMemory starved(run->modules, run->moduleCount, run->failingSize);
-    run->result = run->hook(kEventSearch, run, run->request);
-    return 0;
-}
-
 // A host that has run out of memory, its C runtime's malloc and calloc
 // included, gets the memory message and a search that was not served; the
-// C++ runtime inside the library does not crash it, neither on the first
+// C++ runtime inside the library does not crash it, neither on the first hook
 // call of a thread nor after a successful search, and the next search works.
 TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     StandIn_Reset();
     Library library(PluginPath());
     ASSERT_TRUE(library.Loaded()) << PluginPath();
-    PLUGININFO info{};
-    ASSERT_EQ(library.Find<CreateEntry>("Create")(&info, 7), 1);
-    ASSERT_EQ(library.Find<Entry>("Load")(), 1);
-    const TSI_HOOKPROC address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
-    StandIn_SetNextTargetId(31);
-    ASSERT_EQ(address(kEventRegisterTarget, nullptr, nullptr), 0);
-    PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
-    PluginTest::QueueGet(Ydf(Hits(3), "3"));
+    // Created, loaded and searched once on another thread, so that the first
+    // case below is this thread's first hook call.
+    TSI_HOOKPROC address = nullptr;
     Request request("abc", {31});
-    ASSERT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "a search while memory lasts";
+    int32_t setUp[3] = {};
+    std::thread([&] {
+        PLUGININFO info{};
+        setUp[0] = library.Find<CreateEntry>("Create")(&info, 7);
+        setUp[1] = library.Find<Entry>("Load")();
+        address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
+        StandIn_SetNextTargetId(31);
+        address(kEventRegisterTarget, nullptr, nullptr);
+        PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
+        PluginTest::QueueGet(Ydf(Hits(3), "3"));
+        setUp[2] = address(kEventSearch, nullptr, &request.record);
+    }).join();
+    ASSERT_EQ(setUp[0], 1);
+    ASSERT_EQ(setUp[1], 1);
+    ASSERT_EQ(setUp[2], 1) << "a search while memory lasts";
 
     std::string wide(140000, '\0');  // UTF-16 of 70,000 units: a 64 KB buffer to convert it
     for (size_t i = 1; i < wide.size(); i += 2) wide[i] = 'x';
     const struct {
         const char* what;
-        bool searchFirst;
-        size_t failingSize;
-        std::string answer;
+        bool searchFirst;    // a successful search on this thread before
+        size_t failingSize;  // allocations of this size and more fail
+        std::string answer;  // none: the search fails before it asks
     } cases[] = {
-        {"every allocation, from the first call of a thread", false, 0, Ydf(Hits(3), "3")},
-        {"every allocation, after a successful search", true, 0, Ydf(Hits(3), "3")},
+        {"every allocation, from the first hook call of a thread", false, 0, ""},
+        {"every allocation, after a successful search", true, 0, ""},
         {"allocations of 64 KB and more", false, 65536, wide},
     };
     void* const modules[] = {GetModuleHandleA(nullptr), GetModuleHandleA("PluginIf.dll"),
@@ -150,29 +138,21 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     ASSERT_NE(modules[2], nullptr);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.searchFirst) PluginTest::QueueGet(Ydf(Hits(2), "2"));
-        PluginTest::QueueGet(c.answer);
-        StarvedSearch run{address, &request.record, modules, 3, c.failingSize, c.searchFirst};
-        SeenBox seen;
-        std::atomic<bool> watching{false};
-        std::thread watcher([&] {
-            watching = true;
-            seen = WatchForBox(nullptr);
-        });
-        while (!watching) Sleep(1);  // running before memory runs out
-        HANDLE thread = CreateThread(nullptr, 0, RunStarvedSearch, &run, 0, nullptr);
-        ASSERT_NE(thread, nullptr);
-        EXPECT_EQ(WaitForSingleObject(thread, 300000), WAIT_OBJECT_0);
-        CloseHandle(thread);
-        watcher.join();
-
         if (c.searchFirst) {
-            EXPECT_EQ(run.firstResult, 1);
+            PluginTest::QueueGet(Ydf(Hits(2), "2"));
+            EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1);
         }
-        EXPECT_EQ(run.result, 0) << "not served";
+        if (!c.answer.empty()) PluginTest::QueueGet(c.answer);
+        const AnsweredBoxes boxes;
+        int32_t result = -2;
+        {
+            const ProcessOutOfMemory starved(modules, 3, c.failingSize);
+            result = address(kEventSearch, nullptr, &request.record);
+        }
+        const SeenBox& seen = boxes.Last();
+        EXPECT_EQ(result, 0) << "not served";
         ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";
         EXPECT_EQ(std::string(seen.text), Sjis(u8"Yahoo!住所検索: メモリの確保に失敗しました."));
-
         PluginTest::QueueGet(Ydf(Hits(4), "4"));
         EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "the next search";
         EXPECT_EQ(request.record.resultCount, 4);

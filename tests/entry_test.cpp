@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "platform/os.h"
 #include "platform/platform.h"
@@ -173,10 +172,9 @@ TEST(HostBox, DisablesTheHostsWindowWhileOpen) {
         if (expectedActive != nullptr) SetActiveWindow(expectedActive);
         ASSERT_EQ(GetActiveWindow(), expectedActive);
 
-        SeenBox seen;
-        std::thread watcher([&] { seen = WatchForBox(host); });
+        const AnsweredBoxes boxes(host);
         const int button = platform::NativeSystem().messageBox("held", platform::kBoxStop);
-        watcher.join();
+        const SeenBox& seen = boxes.Last();
 
         EXPECT_EQ(button, IDOK);
         ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";

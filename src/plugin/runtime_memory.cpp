@@ -13,6 +13,7 @@
 
 #if NORROW_OS_WINDOWS
 
+#include <malloc.h>  // _msize
 #include <windows.h>
 
 #include <cstddef>
@@ -80,18 +81,6 @@ void* __wrap_calloc(size_t count, size_t size) {
     return block;
 }
 
-// A slot's contents move to a block of the new size; a block of the process
-// stays the process's (on failure it stays the caller's, as realloc says).
-void* __wrap_realloc(void* block, size_t size) {
-    const int slot = SlotOf(block);
-    if (slot < 0) return __real_realloc(block, size);
-    void* moved = __wrap_malloc(size);
-    if (moved == nullptr) return nullptr;
-    std::memcpy(moved, block, size < slotSizes[slot] ? size : slotSizes[slot]);
-    ReleaseSlot(slot);
-    return moved;
-}
-
 void __wrap_free(void* block) {
     const int slot = SlotOf(block);
     if (slot >= 0) {
@@ -99,6 +88,28 @@ void __wrap_free(void* block) {
     } else {
         __real_free(block);
     }
+}
+
+// As msvcrt's realloc, with the reserve behind it: a block that cannot grow
+// where it is moves, into the reserve when the process has nothing left. The
+// threads runtime grows its table of thread keys this way, and aborts the
+// host when it cannot.
+void* __wrap_realloc(void* block, size_t size) {
+    if (block == nullptr) return __wrap_malloc(size);
+    if (size == 0) {
+        __wrap_free(block);
+        return nullptr;
+    }
+    const int slot = SlotOf(block);
+    if (slot < 0) {
+        if (void* grown = __real_realloc(block, size)) return grown;
+    }
+    const size_t kept = slot < 0 ? _msize(block) : slotSizes[slot];
+    void* moved = __wrap_malloc(size);
+    if (moved == nullptr) return nullptr;  // the block stays the caller's
+    std::memcpy(moved, block, size < kept ? size : kept);
+    __wrap_free(block);
+    return moved;
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 #include "support/plugin_test.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -105,27 +106,47 @@ std::string ReadDataFile(const std::string& name) {
 }
 
 #if NORROW_OS_WINDOWS
-SeenBox WatchForBox(void* host) {
-    SeenBox seen;
-    for (int i = 0; i < 2000 && !seen.found; ++i) {
-        HWND box = nullptr;
-        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(box, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(box)) break;
-        }
-        if (box == nullptr) {
-            Sleep(5);
-            continue;
-        }
-        seen.found = true;
-        seen.hostEnabled = IsWindowEnabled(static_cast<HWND>(host)) != FALSE;
-        seen.owner = GetWindow(box, GW_OWNER);
-        GetDlgItemTextA(box, 0xFFFF, seen.text, sizeof seen.text);  // the message's static
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-    return seen;
+namespace {
+
+HHOOK boxHook = nullptr;
+HWND boxHost = nullptr;
+SeenBox lastBox;
+
+bool IsDialog(HWND window) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    return std::strcmp(name, "#32770") == 0;
 }
+
+// Notes what `box` shows and presses its OK.
+void Answer(HWND box) {
+    lastBox.found = true;
+    lastBox.hostEnabled = IsWindowEnabled(boxHost) != FALSE;
+    lastBox.owner = GetWindow(box, GW_OWNER);
+    GetDlgItemTextA(box, 0xFFFF, lastBox.text, sizeof lastBox.text);  // the message's static
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// A dialog box has its text once it has handled WM_INITDIALOG.
+LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_INITDIALOG && IsDialog(message->hwnd)) {
+        Answer(message->hwnd);
+    }
+    return CallNextHookEx(boxHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+AnsweredBoxes::AnsweredBoxes(void* host) {
+    lastBox = SeenBox();
+    boxHost = static_cast<HWND>(host);
+    boxHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+}
+
+AnsweredBoxes::~AnsweredBoxes() { UnhookWindowsHookEx(boxHook); }
+
+const SeenBox& AnsweredBoxes::Last() const { return lastBox; }
 #endif
 
 }  // namespace norrow::test

@@ -53,18 +53,27 @@ std::string DataPath(const std::string& name);
 std::string ReadDataFile(const std::string& name);
 
 #if NORROW_OS_WINDOWS
-// What a watcher thread saw of a message box of this process while it was
-// open. Plain bytes: the watcher may run while the process has no memory.
+// What was seen of a message box of this process once it had its text. Plain
+// bytes: the box may open while the process has no memory.
 struct SeenBox {
     bool found = false;
-    bool hostEnabled = true;  // whether `host` could take input
+    bool hostEnabled = true;  // whether the host's window could take input
     void* owner = nullptr;    // the box's owner window
     char text[512] = "";
 };
 
-// Waits up to ten seconds for a dialog box of this process, notes what it
-// sees, and presses OK. Allocates nothing.
-SeenBox WatchForBox(void* host);
+// While alive, each dialog box that opens on this thread is answered with OK
+// as soon as it has its text, on the thread itself; the last one is noted,
+// with the state of the host's window `host` at that moment. Allocates
+// nothing once built.
+class AnsweredBoxes {
+public:
+    explicit AnsweredBoxes(void* host = nullptr);
+    ~AnsweredBoxes();
+    AnsweredBoxes(const AnsweredBoxes&) = delete;
+    AnsweredBoxes& operator=(const AnsweredBoxes&) = delete;
+    const SeenBox& Last() const;
+};
 #endif
 
 }  // namespace norrow::test
