@@ -51,6 +51,21 @@ Host& TheHost() {
     return host;
 }
 
+StandIn_CallObserver callObserver = nullptr;
+
+// Marks one call into the host, from its start to its return.
+class InHost {
+public:
+    InHost() {
+        if (callObserver != nullptr) callObserver(1);
+    }
+    ~InHost() {
+        if (callObserver != nullptr) callObserver(0);
+    }
+    InHost(const InHost&) = delete;
+    InHost& operator=(const InHost&) = delete;
+};
+
 // Records the request, finds its reply and hands the plug-in a buffer.
 int Serve(StandIn_HttpRequest request, char** answer, int32_t* answerLength) {
     Host& host = TheHost();
@@ -134,6 +149,8 @@ void StandIn_SetMessageBoxHandler(StandIn_MessageBoxHandler handler, void* conte
     TheHost().boxContext = context;
 }
 
+void StandIn_SetCallObserver(StandIn_CallObserver observer) { callObserver = observer; }
+
 int StandIn_CallCount(void) { return static_cast<int>(TheHost().calls.size()); }
 
 void StandIn_ClearCalls(void) { TheHost().calls.clear(); }
@@ -145,6 +162,7 @@ const StandIn_Call* StandIn_GetCall(int index) {
 }
 
 int Desktop_MessageBox(const char* text, unsigned type) {
+    const InHost inHost;
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnMessageBox);
     record.call.text = record.Keep(record.text, text);
@@ -158,6 +176,7 @@ int Desktop_MessageBox(const char* text, unsigned type) {
 // ---- The host's functions -----------------------------------------------------
 
 STANDIN_API int TSI_CALL TSI_GetVersion(void) {
+    const InHost inHost;
     Record& record = TheHost().Log(StandIn_FnGetVersion);
     record.call.result = TheHost().version;
     return TheHost().version;
@@ -165,6 +184,7 @@ STANDIN_API int TSI_CALL TSI_GetVersion(void) {
 
 STANDIN_API uint32_t TSI_CALL TSI_GetProfileInt(uint32_t pluginHandle, const char* key,
                                                 uint32_t defaultValue) {
+    const InHost inHost;
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnGetProfileInt);
     record.call.pluginHandle = pluginHandle;
@@ -178,6 +198,7 @@ STANDIN_API uint32_t TSI_CALL TSI_GetProfileInt(uint32_t pluginHandle, const cha
 
 STANDIN_API int TSI_CALL TSI_WriteProfileInt(uint32_t pluginHandle, const char* key,
                                              int32_t value) {
+    const InHost inHost;
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnWriteProfileInt);
     record.call.pluginHandle = pluginHandle;
@@ -190,6 +211,7 @@ STANDIN_API int TSI_CALL TSI_WriteProfileInt(uint32_t pluginHandle, const char* 
 }
 
 STANDIN_API uint32_t TSI_CALL TSI_AddHook(int32_t kind, HOOKENTRY* entry) {
+    const InHost inHost;
     Record& record = TheHost().Log(StandIn_FnAddHook);
     record.call.value = kind;
     if (entry != nullptr) record.call.hook = *entry;
@@ -199,6 +221,7 @@ STANDIN_API uint32_t TSI_CALL TSI_AddHook(int32_t kind, HOOKENTRY* entry) {
 
 STANDIN_API uint32_t TSI_CALL TSI_InsertSearchTarget(uint32_t parent, uint32_t kind,
                                                      const char* name, uint32_t flags) {
+    const InHost inHost;
     Host& host = TheHost();
     Record& record = host.Log(StandIn_FnInsertSearchTarget);
     record.call.args[0] = parent;
@@ -212,27 +235,32 @@ STANDIN_API uint32_t TSI_CALL TSI_InsertSearchTarget(uint32_t parent, uint32_t k
 }
 
 STANDIN_API uint32_t TSI_CALL TSI_GetActiveCoverMap(void) {
+    const InHost inHost;
     TheHost().Log(StandIn_FnGetActiveCoverMap).call.result = 1;
     return 1;
 }
 
 STANDIN_API int TSI_CALL TSI_GetDatum(uint32_t coverMap) {
+    const InHost inHost;
     Record& record = TheHost().Log(StandIn_FnGetDatum);
     record.call.value = coverMap;
     return 0;
 }
 
 STANDIN_API void TSI_CALL TSI_SetSearchStatus(const char* text) {
+    const InHost inHost;
     Record& record = TheHost().Log(StandIn_FnSetSearchStatus);
     record.call.text = record.Keep(record.text, text);
 }
 
 STANDIN_API void TSI_CALL TSI_SetSearchURL(const char* text) {
+    const InHost inHost;
     Record& record = TheHost().Log(StandIn_FnSetSearchURL);
     record.call.text = record.Keep(record.text, text);
 }
 
 STANDIN_API int TSI_CALL TSI_IsOnline(void) {
+    const InHost inHost;
     TheHost().Log(StandIn_FnIsOnline).call.result = TheHost().online;
     return TheHost().online;
 }
@@ -242,6 +270,7 @@ STANDIN_API int TSI_CALL TSI_HttpRequest2(char** answer, int32_t* answerLength, 
                                           void* hostContext, void* progress, const char* header,
                                           const char* body, const char* referer,
                                           const char* userAgent) {
+    const InHost inHost;
     StandIn_HttpRequest request{};
     request.kind = StandIn_Get;
     request.host = host;
@@ -261,6 +290,7 @@ STANDIN_API int TSI_CALL TSI_HttpProgressPost(char** answer, int32_t* answerLeng
                                               const char* host, int32_t port, const char* path,
                                               const char* header, const char* body, int32_t timeout,
                                               void* progress, void* progressContext) {
+    const InHost inHost;
     StandIn_HttpRequest request{};
     request.kind = StandIn_Post;
     request.host = host;

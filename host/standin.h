@@ -82,6 +82,14 @@ STANDIN_API int Desktop_MessageBox(const char* text, unsigned type);
 typedef int (*StandIn_MessageBoxHandler)(void* context, const char* text, unsigned type);
 STANDIN_API void StandIn_SetMessageBoxHandler(StandIn_MessageBoxHandler handler, void* context);
 
+/* ---- Watching the host at work ------------------------------------------ */
+
+/* Called with 1 as each of the host's functions (and Desktop_MessageBox)
+ * begins and with 0 as it returns, so that a test can tell the host's own work,
+ * its allocations above all, from the plug-in's. Kept across StandIn_Reset. */
+typedef void (*StandIn_CallObserver)(int entering);
+STANDIN_API void StandIn_SetCallObserver(StandIn_CallObserver observer);
+
 /* ---- The record of calls ------------------------------------------------ */
 
 enum StandIn_Function {

@@ -10,6 +10,11 @@
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>
+
+#include <thread>
+
+#include "support/failing_allocator.h"
+#include "support/search_support.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -88,6 +93,73 @@ TEST(PluginLibrary, AttachDetachAttachAgain) {
 }
 
 #if NORROW_OS_WINDOWS
+// A host that has run out of memory, its C runtime's malloc and calloc
+// included, gets the memory message and a search that was not served; the
+// C++ runtime inside the library does not crash it, neither on the first hook
+// call of a thread nor after a successful search, and the next search works.
+TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
+    StandIn_Reset();
+    Library library(PluginPath());
+    ASSERT_TRUE(library.Loaded()) << PluginPath();
+    // Created, loaded and searched once on another thread, so that the first
+    // case below is this thread's first hook call.
+    TSI_HOOKPROC address = nullptr;
+    Request request("abc", {31});
+    int32_t setUp[3] = {};
+    std::thread([&] {
+        PLUGININFO info{};
+        setUp[0] = library.Find<CreateEntry>("Create")(&info, 7);
+        setUp[1] = library.Find<Entry>("Load")();
+        address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
+        StandIn_SetNextTargetId(31);
+        address(kEventRegisterTarget, nullptr, nullptr);
+        PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
+        PluginTest::QueueGet(Ydf(Hits(3), "3"));
+        setUp[2] = address(kEventSearch, nullptr, &request.record);
+    }).join();
+    ASSERT_EQ(setUp[0], 1);
+    ASSERT_EQ(setUp[1], 1);
+    ASSERT_EQ(setUp[2], 1) << "a search while memory lasts";
+
+    std::string wide(140000, '\0');  // UTF-16 of 70,000 units: a 64 KB buffer to convert it
+    for (size_t i = 1; i < wide.size(); i += 2) wide[i] = 'x';
+    const struct {
+        const char* what;
+        bool searchFirst;    // a successful search on this thread before
+        size_t failingSize;  // allocations of this size and more fail
+        std::string answer;  // none: the search fails before it asks
+    } cases[] = {
+        {"every allocation, from the first hook call of a thread", false, 0, ""},
+        {"every allocation, after a successful search", true, 0, ""},
+        {"allocations of 64 KB and more", false, 65536, wide},
+    };
+    void* const modules[] = {GetModuleHandleA(nullptr), GetModuleHandleA("PluginIf.dll"),
+                             GetModuleHandleA("Norrow.tsp")};
+    ASSERT_NE(modules[2], nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.searchFirst) {
+            PluginTest::QueueGet(Ydf(Hits(2), "2"));
+            EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1);
+        }
+        if (!c.answer.empty()) PluginTest::QueueGet(c.answer);
+        const AnsweredBoxes boxes;
+        int32_t result = -2;
+        {
+            const ProcessOutOfMemory starved(modules, 3, c.failingSize);
+            result = address(kEventSearch, nullptr, &request.record);
+        }
+        const SeenBox& seen = boxes.Last();
+        EXPECT_EQ(result, 0) << "not served";
+        ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";
+        EXPECT_EQ(std::string(seen.text), Sjis(u8"Yahoo!住所検索: メモリの確保に失敗しました."));
+        PluginTest::QueueGet(Ydf(Hits(4), "4"));
+        EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "the next search";
+        EXPECT_EQ(request.record.resultCount, 4);
+    }
+    EXPECT_EQ(library.Find<Entry>("Release")(), 1);
+}
+
 std::string VersionString(const std::vector<char>& info, const char* name) {
     char* value = nullptr;
     UINT length = 0;

@@ -2,10 +2,16 @@
 #include "plugin/entry.h"
 
 #include <cstring>
+#include <string>
 
+#include "platform/os.h"
 #include "platform/platform.h"
 #include "serverinfo/server_info.h"
 #include "support/plugin_test.h"
+
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#endif
 
 namespace norrow::test {
 namespace {
@@ -74,6 +80,18 @@ TEST_F(EntryTest, OldHostIsRefusedAfterTheProfileIsRead) {
     EXPECT_EQ(serverInfo.valid, 0);
 }
 
+// A host that passes no record is refused, as a host too old is, but quietly:
+// the handle and the profile are read all the same.
+TEST_F(EntryTest, CreateWithoutARecordRefusesTheHost) {
+    StandIn_SetProfileInt("ServerInfoAt", 77);
+    serverInfo.valid = 1;
+    EXPECT_EQ(plugin::Create(nullptr, 8), 0);
+    EXPECT_EQ(pluginHandle, 8u);
+    EXPECT_EQ(serverInfo.ServerInfoAt, 77);
+    EXPECT_EQ(serverInfo.valid, 0);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(EntryTest, CreateReadsTheProfileWithItsHandleAndDefault) {
     PLUGININFO info = Patterned();
     serverInfo.ServerInfoAt = 99;
@@ -132,6 +150,43 @@ TEST_F(EntryTest, AboutShowsItsTextAndPassesOnTheButton) {
         EXPECT_EQ(box.type, 64u);
     }
 }
+
+#if NORROW_OS_WINDOWS
+// A box shown inside a hook call keeps the user out of the host's main window
+// until it is closed, whichever window of the host is active, or none.
+TEST(HostBox, DisablesTheHostsWindowWhileOpen) {
+    enum Active { kMainWindow, kOwnedDialog, kNone };
+    for (const Active active : {kMainWindow, kOwnedDialog, kNone}) {
+        SCOPED_TRACE(active);
+        const DWORD visible = active == kNone ? 0 : WS_VISIBLE;
+        HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | visible, 0, 0,
+                                    300, 200, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(host, nullptr);
+        HWND dialog = nullptr;
+        if (active == kOwnedDialog) {
+            dialog = CreateWindowExA(0, "STATIC", "dialog", WS_POPUP | WS_CAPTION | WS_VISIBLE, 20,
+                                     20, 100, 80, host, nullptr, nullptr, nullptr);
+            ASSERT_NE(dialog, nullptr);
+        }
+        HWND expectedActive = active == kMainWindow ? host : dialog;
+        if (expectedActive != nullptr) SetActiveWindow(expectedActive);
+        ASSERT_EQ(GetActiveWindow(), expectedActive);
+
+        const AnsweredBoxes boxes(host);
+        const int button = platform::NativeSystem().messageBox("held", platform::kBoxStop);
+        const SeenBox& seen = boxes.Last();
+
+        EXPECT_EQ(button, IDOK);
+        ASSERT_TRUE(seen.found) << "no box opened (is there a display?)";
+        EXPECT_STREQ(seen.text, "held");
+        EXPECT_FALSE(seen.hostEnabled) << "the host's window stayed usable";
+        EXPECT_EQ(seen.owner, active == kNone ? nullptr : static_cast<void*>(host));
+        EXPECT_TRUE(IsWindowEnabled(host)) << "enabled again once the box is closed";
+        if (dialog != nullptr) DestroyWindow(dialog);
+        DestroyWindow(host);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace norrow::test

@@ -123,9 +123,13 @@ TEST_F(HooksTest, PagesUpToTheTotal) {
     QueueGet(Ydf(Hits(10, "b"), "25"));
     QueueGet(Ydf(Hits(5, "c"), "25"));
     Request request("abc", {kLocal});
-    EXPECT_EQ(local_(kEventSearch, nullptr, &request.record), 1);
+    int context = 0;  // the host's, passed on to each request as it is
+    EXPECT_EQ(local_(kEventSearch, &context, &request.record), 1);
     const auto paths = RequestedPaths();
     ASSERT_EQ(paths.size(), 3u);
+    for (const StandIn_Call* get : Calls(StandIn_FnHttpRequest2)) {
+        EXPECT_EQ(get->http.hostContext, &context);
+    }
     EXPECT_EQ(paths[0].find("start="), std::string::npos);
     EXPECT_NE(paths[1].find("&start=11&"), std::string::npos);
     EXPECT_NE(paths[2].find("&start=21&"), std::string::npos);
@@ -178,9 +182,14 @@ TEST_F(HooksTest, ARequestForBothTargetsEndsWithTheLastOnesHits) {
     QueueGet(Ydf(Hits(3, "address"), "3"));
     QueueGet(Ydf(Hits(2, "local"), "2"));
     Request request("abc", {kAddress, kLocal});
-    EXPECT_EQ(address_(kEventSearch, nullptr, &request.record), 1);
+    char contexts[2];
+    EXPECT_EQ(address_(kEventSearch, &contexts[0], &request.record), 1);
     EXPECT_EQ(request.record.resultCount, 3);
-    EXPECT_EQ(local_(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(local_(kEventSearch, &contexts[1], &request.record), 1);
+    const auto gets = Calls(StandIn_FnHttpRequest2);
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[0]->http.hostContext, &contexts[0]);
+    EXPECT_EQ(gets[1]->http.hostContext, &contexts[1]);
     ASSERT_EQ(request.record.resultCount, 2);
     EXPECT_STREQ(request.record.results[0].name, "local1");
     EXPECT_EQ(request.record.results[1].targetId, kLocal);

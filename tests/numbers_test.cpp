@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -65,9 +66,18 @@ TEST(ReadDouble, FollowsAtofInTheCLocale) {
         {"139.5", 139.5}, {" 35.25", 35.25}, {"1", 1.0},   {"-0.5", -0.5},  {"+2.5", 2.5},
         {"+-1", 0.0},     {"abc", 0.0},      {"", 0.0},    {"1e3", 1000.0}, {"1.5e", 1.5},
         {".5", 0.5},      {"5.", 5.0},       {"2,3", 2.0}, {"1e999", 0.0},  {"\t-3", -3.0},
+        // Words are no numbers, whatever from_chars would make of them.
+        {"nan", 0.0},     {"-nan", 0.0},     {"inf", 0.0}, {"-inf", 0.0},   {"+infinity", 0.0},
+        {"NAN(123)", 0.0}, {"0x1p3", 0.0},   {"-.5", -0.5}, {".", 0.0},     {"-", 0.0},
+        {"1e-999", 0.0},  {"-1e999", 0.0},   {"-0", -0.0}, {"1e+2", 100.0}, {"e5", 0.0},
     };
-    for (const auto& c : cases) EXPECT_EQ(Double(c.text), c.expected) << '"' << c.text << '"';
+    for (const auto& c : cases) {
+        const double read = Double(c.text);
+        EXPECT_EQ(read, c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(std::signbit(read), std::signbit(c.expected)) << '"' << c.text << '"';
+    }
     EXPECT_EQ(ReadDouble("139.5", 3), 139.0);
+    EXPECT_EQ(ReadDouble("-5", 1), 0.0) << "a sign alone";
 }
 
 TEST(AppendFixed6, PrintsAsPrintfDoesInTheCLocale) {

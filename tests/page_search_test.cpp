@@ -51,6 +51,13 @@ TEST_F(PageSearchTest, FirstPageOfTheAddressSearch) {
     EXPECT_EQ(get.body, nullptr);
     EXPECT_EQ(get.referer, nullptr);
     EXPECT_STREQ(get.userAgent, "PlaceNameSearchPlugin/1.0");
+
+    // The host's calls in order: the datum of the active cover map first.
+    std::vector<int> functions;
+    for (int i = 0; i < StandIn_CallCount(); ++i) functions.push_back(StandIn_GetCall(i)->function);
+    EXPECT_EQ(functions, (std::vector<int>{StandIn_FnGetActiveCoverMap, StandIn_FnGetDatum,
+                                           StandIn_FnHttpRequest2, StandIn_FnSetSearchURL}));
+    EXPECT_EQ(StandIn_GetCall(1)->value, StandIn_GetCall(0)->result) << "the datum of that map";
 }
 
 TEST_F(PageSearchTest, ThirdPageOfTheLocalSearchWithABox) {
@@ -249,24 +256,44 @@ TEST_F(PageSearchTest, AnswersInEveryEncoding) {
     }
 }
 
+int FailingUtf8(unsigned codePage, const char* source, int length, char16_t* target,
+                int capacity) {
+    if (codePage == platform::kUtf8CodePage) return 0;
+    return platform::NativeSystem().multiByteToWide(codePage, source, length, target, capacity);
+}
+
+// Each service's boxes, byte for byte, with the stop icon.
 TEST_F(PageSearchTest, AnswersThatFailWithABox) {
+    constexpr char kAddressOutput[] = u8"Yahoo!住所検索: 出力が異常です.";
+    constexpr char kLocalOutput[] = u8"Yahoo!ローカルサーチ: 出力が異常です.";
     const struct {
+        int32_t (*search)(SEARCHREQUEST*, void*, int32_t);
         const char* file;
+        bool utf8Fails;  // the system cannot convert from UTF-8
         const char* box;
     } cases[] = {
-        {"ydf/sjis_not_ydf_output_error.html", u8"Yahoo!ローカルサーチ: 出力が異常です."},
-        {"ydf/utf16be_no_xml_element_output_error.xml", u8"Yahoo!ローカルサーチ: 出力が異常です."},
+        {SearchLocal, "ydf/sjis_not_ydf_output_error.html", false, kLocalOutput},
+        {SearchGeocoder, "ydf/sjis_not_ydf_output_error.html", false, kAddressOutput},
+        {SearchLocal, "ydf/utf16be_no_xml_element_output_error.xml", false, kLocalOutput},
+        {SearchGeocoder, "ydf/utf16be_no_xml_element_output_error.xml", false, kAddressOutput},
+        {SearchGeocoder, "ydf/utf8_three_hits_total25.xml", true,
+         u8"Yahoo!住所検索: 文字の変換に失敗しました."},
+        {SearchLocal, "ydf/utf8_three_hits_total25.xml", true,
+         u8"Yahoo!ローカルサーチ: 文字の変換に失敗しました."},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(std::string(c.file) + " " + c.box);
         PluginTest::SetUp();
         UseServerInfo();
+        if (c.utf8Fails) platform::System().multiByteToWide = FailingUtf8;
         QueueGet(ReadDataFile(c.file));
         Request request;
-        EXPECT_EQ(SearchLocal(&request.record, nullptr, 0), -1);
+        EXPECT_EQ(c.search(&request.record, nullptr, 0), -1);
+        platform::System().multiByteToWide = platform::NativeSystem().multiByteToWide;
         ASSERT_EQ(Boxes().size(), 1u);
         EXPECT_EQ(Boxes()[0].text, Sjis(c.box));
         EXPECT_EQ(Boxes()[0].type, 16u);
+        EXPECT_EQ(searchResults.size, 0);
         EXPECT_EQ(request.record.resultCount, -1);
         EXPECT_TRUE(Calls(StandIn_FnSetSearchURL).empty());
     }
@@ -389,15 +416,20 @@ TEST_F(PageSearchTest, Coordinates) {
         {"abc,def", 0, 0},
         {"", 0, 0},
         {"139.5", 0, 0},
+        {"nan,inf", 0, 0},
+        {"-infinity,NaN", 0, 0},
+        {"1e999,-1e999", 0, 0},
+        {"inf,35.5", 0, 35.5},
     };
     std::vector<Hit> hits;
     for (const auto& c : cases) {
         hits.push_back({"before", "10,20", "", ""});  // a hit with coordinates first
         hits.push_back({"case", c.text, "", ""});
     }
-    QueueGet(Ydf(hits, "14"));
+    QueueGet(Ydf(hits, "22"));
     Request request;
-    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 14);
+    ASSERT_EQ(SearchGeocoder(&request.record, nullptr, 0), 22);
+    ASSERT_EQ(searchResults.size, 2 * static_cast<int32_t>(std::size(cases)));
     for (size_t i = 0; i < std::size(cases); ++i) {
         const SEARCHRESULT& hit = searchResults.data[2 * i + 1];
         EXPECT_EQ(hit.longitude, cases[i].longitude) << cases[i].text;
@@ -413,7 +445,7 @@ TEST_F(PageSearchTest, HugeNumbersSaturate) {
     EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), -1);
 }
 
-// Whatever the host delivers, the page answers with a result code, and the
+// Whatever the host delivers, the page answers as the rules say, and the
 // store keeps its four lengths equal.
 TEST_F(PageSearchTest, HostileAnswers) {
     std::string nested;
@@ -423,45 +455,72 @@ TEST_F(PageSearchTest, HostileAnswers) {
     manyFeatures += "</YDF>";
     std::string noise(65536, '\0');
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
-    const std::string answers[] = {
-        "<YDF><ResultInfo><Status>200</Sta",
-        "<YDF>" + nested,
-        "<YDF><ResultInfo><Status>200</Status></ResultInfo>" + nested + "</YDF>",
-        manyFeatures,
-        std::string("\x00<\x00Y\x00"
-                    "D",
-                    5),  // UTF-16 of odd length
-        noise,
-        std::string("<?xml encoding=\"UTF-8\"?><YDF>\xF0\x9F"),  // cut inside a character
+    constexpr int32_t kOutputBox = -1;  // fails with the output box
+    const struct {
+        std::string answer;
+        int32_t result;  // the page's result: the total, or kOutputBox
+        int32_t hits;
+    } cases[] = {
+        // No whole YDF element: read as UTF-16, which holds no element named xml.
+        {"<YDF><ResultInfo><Status>200</Sta", kOutputBox, 0},
+        {"<YDF>" + nested, kOutputBox, 0},
+        // Features that never end hold no hit; there is no total.
+        {"<YDF><ResultInfo><Status>200</Status></ResultInfo>" + nested + "</YDF>", 0, 0},
+        {manyFeatures, 0, 100000},
+        {std::string("\x00<\x00Y\x00"
+                     "D",
+                     5),  // UTF-16 of odd length
+         kOutputBox, 0},
+        {noise, kOutputBox, 0},
+        // Cut inside a character: the bad bytes become U+FFFD, and no YDF element is left.
+        {std::string("<?xml encoding=\"UTF-8\"?><YDF>\xF0\x9F"), kOutputBox, 0},
     };
-    for (const std::string& answer : answers) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.substr(0, 40));
         PluginTest::SetUp();
         UseServerInfo();
-        QueueGet(answer);
+        QueueGet(c.answer);
         Request request;
-        const int32_t result = SearchGeocoder(&request.record, nullptr, 0);
-        EXPECT_GE(result, -1);
+        EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), c.result);
+        EXPECT_EQ(searchResults.size, c.hits);
         EXPECT_EQ(results::NameList.size(), searchResults.size);
-        if (result >= 0) {
-            EXPECT_EQ(request.record.resultCount, searchResults.size);
+        EXPECT_EQ(request.record.resultCount, c.result >= 0 ? c.hits : -1);
+        EXPECT_EQ(Boxes().size(), c.result >= 0 ? 0u : 1u);
+        if (c.result < 0 && !Boxes().empty()) {
+            EXPECT_EQ(Boxes()[0].text, Sjis(u8"Yahoo!住所検索: 出力が異常です."));
         }
     }
 }
 
 // Memory can run out at any allocation of a page, the download of the server
-// information included: the page fails, the store keeps equal lengths, the
-// request is not written, and nothing leaks (checked by the sanitizer build).
+// information included: the page fails with the service's memory box, the
+// store keeps equal lengths, the request is not written, the next page works,
+// and nothing leaks (checked by the sanitizer build).
 TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
     const std::string answer = ReadDataFile("ydf/utf8_three_hits_total25.xml");
-    for (const bool download : {false, true}) {
+    const struct {
+        const char* what;
+        int32_t (*search)(SEARCHREQUEST*, void*, int32_t);
+        bool download;
+        const char* box;
+    } cases[] = {
+        {"address search", SearchGeocoder, false, u8"Yahoo!住所検索: メモリの確保に失敗しました."},
+        {"address search with the download", SearchGeocoder, true,
+         u8"Yahoo!住所検索: メモリの確保に失敗しました."},
+        {"local search", SearchLocal, false, u8"Yahoo!ローカルサーチ: メモリの確保に失敗しました."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string box = Sjis(c.box);
         long points = 0;
         for (long failAt = 1;; ++failAt) {
             PluginTest::SetUp();
             UseServerInfo();
-            if (download) {
+            if (c.download) {
                 serverinfo::serverInfo.valid = 0;
                 QueuePost(
                     "SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\n"
+                    "LOCALSEARCH local.example,/local,,80,LOCAL-ID\n"
                     "USER_MESSAGE maintenance_tonight\n");
             }
             QueueGet(answer);
@@ -469,20 +528,27 @@ TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
             int32_t result;
             {
                 FailingAllocations failing(failAt);
-                result = SearchGeocoder(&request.record, nullptr, 0);
+                result = c.search(&request.record, nullptr, 0);
             }
             EXPECT_EQ(results::NameList.size(), searchResults.size);
             EXPECT_EQ(results::YomiList.size(), searchResults.size);
             EXPECT_EQ(results::AddressList.size(), searchResults.size);
             if (result == 25) break;
-            EXPECT_EQ(result, -1) << failAt;
+            ASSERT_EQ(result, -1) << failAt;
             EXPECT_EQ(request.record.resultCount, -1);
+            ASSERT_FALSE(Boxes().empty()) << failAt;
+            EXPECT_EQ(Boxes().back().text, box) << failAt;
+            EXPECT_EQ(Boxes().back().type, 16u);
+            if (!c.download) {
+                QueueGet(answer);
+                EXPECT_EQ(c.search(&request.record, nullptr, 0), 25) << "the next page, " << failAt;
+                EXPECT_EQ(request.record.resultCount, 3);
+            }
             ++points;
             ASSERT_LT(failAt, 2000);
         }
         EXPECT_GT(points, 5);
-        std::printf("[ fault injection ] a page %s the download fails at each of %ld allocations\n",
-                    download ? "with" : "without", points);
+        std::printf("[ fault injection ] %s: fails at each of %ld allocations\n", c.what, points);
     }
 }
 

@@ -1,5 +1,8 @@
 // When and how the server information is downloaded.
+#include <cstdint>
 #include <string>
+
+#include "platform/os.h"
 
 #include "platform/platform.h"
 #include "plugin/entry.h"
@@ -19,6 +22,42 @@ constexpr int32_t kT = 1800000000;
 
 // The time as a 32-bit value wraps, as it will on 2038-01-19.
 int32_t Wrapped(uint32_t seconds) { return static_cast<int32_t>(seconds); }
+
+// The Windows clock reads the system's file time, which runs past 2038; the
+// seconds since 1970 wrap into 32 bits as the rest expects them.
+TEST(Clock, FileTimesWrapIntoThirtyTwoBits) {
+    const struct {
+        uint64_t fileTime;  // 100-nanosecond intervals since 1601-01-01 UTC
+        int32_t seconds;
+    } cases[] = {
+        {116444736000000000u, 0},                    // 1970-01-01 00:00:00
+        {116444735990000000u, -1},                   // a second before
+        {134444736000000000u, 1800000000},           // 2027-01-15 08:00:00
+        {137919572479999999u, INT32_MAX},            // 2038-01-19 03:14:07.9999999
+        {137919572480000000u, INT32_MIN},            // a tick later: the wrap
+        {137919572480000000u + 432010000000u, INT32_MIN + 43201},  // 12 hours later
+        {159394408950000000u, -1},                   // 2106-02-07 06:28:15
+        {159394408960000000u, 0},                    // 2106-02-07 06:28:16
+        {0u, 1240428288},                            // 1601-01-01
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::SecondsFromFileTime(c.fileTime), c.seconds) << c.fileTime;
+    }
+}
+
+#if NORROW_OS_WINDOWS
+#include <ctime>  // _time64
+
+// The clock of the Windows build agrees with the C runtime's 64-bit time,
+// which does not run out in 2038 either.
+TEST(Clock, WindowsClockIsTheSystemTime) {
+    const int32_t before = static_cast<int32_t>(static_cast<uint32_t>(_time64(nullptr)));
+    const int32_t now = platform::NativeSystem().now();
+    const int32_t after = static_cast<int32_t>(static_cast<uint32_t>(_time64(nullptr)));
+    EXPECT_GE(serverinfo::SecondsBetween(before, now), 0);
+    EXPECT_GE(serverinfo::SecondsBetween(now, after), 0);
+}
+#endif
 
 class FetchTest : public PluginTest {
 protected:

@@ -1,6 +1,7 @@
 #include "platform/numbers.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 namespace norrow::platform {
@@ -28,13 +29,16 @@ double ReadDouble(const char* text, size_t length) {
     const char* p = text;
     const char* end = text + length;
     while (p < end && IsSpace(*p)) ++p;
-    if (p < end && *p == '+') {
-        ++p;
-        if (p < end && *p == '-') return 0.0;  // "+-1" is no number
-    }
+    const bool plus = p < end && *p == '+';
+    if (plus) ++p;  // from_chars takes "-" only
+    const char* digits = !plus && p < end && *p == '-' ? p + 1 : p;
+    if (digits < end && *digits == '.') ++digits;
+    // A number starts with a digit here: "nan", "inf" and "+-1" are no numbers.
+    if (digits >= end || *digits < '0' || *digits > '9') return 0.0;
     double value = 0.0;
     const auto result = std::from_chars(p, end, value, std::chars_format::general);
-    return result.ec == std::errc() ? value : 0.0;  // out of range of a double: 0.0 too
+    // Out of range of a double: 0.0 too, so that the value is always finite.
+    return result.ec == std::errc() && std::isfinite(value) ? value : 0.0;
 }
 
 void AppendFixed6(std::string& out, double value) {

@@ -15,8 +15,10 @@ int32_t ReadInt32(const char* text, size_t length);
 
 // Reads a decimal floating-point number as C's atof does in the "C" locale
 // (leading white space; reading stops at the first byte that cannot continue
-// the number; 0.0 without one), looking at no more than `length` bytes. A
-// number beyond the range of a double reads as 0.0.
+// the number; 0.0 without one), looking at no more than `length` bytes. Only
+// the decimal form is a number (an optional sign, digits with an optional
+// point, an optional exponent): words such as "nan" or "inf" read as 0.0, and
+// so does a number beyond the range of a double. The result is always finite.
 double ReadDouble(const char* text, size_t length);
 
 // Appends `value` in fixed notation with six decimals, as "%lf" prints it in

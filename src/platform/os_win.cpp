@@ -1,20 +1,27 @@
-// The Windows side of the platform layer: the real clock, MessageBoxA and the
-// Win32 code-page functions.
+// The Windows side of the platform layer: the system clock, MessageBoxA and
+// the Win32 code-page functions.
 #include "platform/os.h"
 
 #if NORROW_OS_WINDOWS
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
-#include <ctime>
 
 #include "platform/platform.h"
 
 namespace norrow::platform {
 namespace {
 
-int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
+// The system clock, which does not run out in 2038 as the C runtime's
+// 32-bit time may.
+int32_t Now() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return SecondsFromFileTime((static_cast<uint64_t>(now.dwHighDateTime) << 32) |
+                               now.dwLowDateTime);
+}
 
 // The caption of our boxes is the host program's name, as the host's own
 // boxes have it.
@@ -34,8 +41,14 @@ const char* HostProgramName() {
     return name;
 }
 
+// The box holds the host as its own boxes do: its owner, which it disables
+// while open, is the top-level window that owns the active window of this
+// thread; with no active window it disables every window of the thread.
 int MessageBox(const char* text, unsigned type) {
-    return MessageBoxA(GetActiveWindow(), text, HostProgramName(), type);
+    HWND owner = GetActiveWindow();
+    if (owner != nullptr) owner = GetAncestor(owner, GA_ROOTOWNER);
+    if (owner == nullptr) type |= MB_TASKMODAL;
+    return MessageBoxA(owner, text, HostProgramName(), type);
 }
 
 int MultiByteToWide(unsigned codePage, const char* source, int length, char16_t* target,

@@ -33,6 +33,11 @@ struct SystemCalls {
                            int capacity);
 };
 
+// Seconds since 1970-01-01 UTC wrapped into 32 bits, as `now` gives them,
+// from a Windows file time (100-nanosecond intervals since 1601-01-01 UTC).
+// Any file time converts; nothing overflows past 2038 or 2106.
+int32_t SecondsFromFileTime(uint64_t fileTime);
+
 // The table in use. Starts as NativeSystem(); tests may change entries.
 SystemCalls& System();
 

@@ -81,6 +81,15 @@ SCENARIOS = [
                  "hits": [dict(h, target_id=2) if "target_id" in h else h for h in FUJI],
                  "requests": [POST, get("/localsearch?appid=fixture&query=%E5%AF%8C%E5%A3%AB"
                                         "&result=10&output=xml", agent="LocalNameSearchPlugin/1.0")]}),
+    dict(name="coordinates of every length come back exactly; words are no numbers",
+         args=["search", "駅", "--answer", "e2e/utf8_exact_coordinates_total4.xml",
+               "--server-info", "e2e/serverinfo_maxpage1.txt"],
+         exit=0,
+         expect={"result_count": 4,
+                 "hits": [{"longitude": 139.6532495, "latitude": 35.65858232471},
+                          {"longitude": 139.12345678901234, "latitude": -35.000000000000007},
+                          {"longitude": 1.5e-7, "latitude": -0.1},
+                          {"name": "数でない", "longitude": 0.0, "latitude": 0.0}]}),
     dict(name="an answer that is not YDF",
          args=["search", "x", "--answer", "ydf/sjis_not_ydf_output_error.html"],
          exit=1,
@@ -165,8 +174,8 @@ def matches(actual, expected, where="$"):
         if not isinstance(actual, list) or len(actual) != len(expected):
             return ["%s: expected %d items, got %r" % (where, len(expected), actual)]
         return [p for i, (a, e) in enumerate(zip(actual, expected)) for p in matches(a, e, "%s[%d]" % (where, i))]
-    if isinstance(expected, float):
-        return [] if isinstance(actual, (int, float)) and abs(actual - expected) < 1e-9 else \
+    if isinstance(expected, float):  # exactly: the JSON carries the record's double
+        return [] if isinstance(actual, (int, float)) and float(actual) == expected else \
             ["%s: expected %r, got %r" % (where, expected, actual)]
     return [] if actual == expected else ["%s: expected %r, got %r" % (where, expected, actual)]
 
@@ -240,8 +249,10 @@ class Runner:
             try:
                 with open(geojson, encoding="utf-8") as f:
                     features = json.load(f)["features"]
-                if len(features) != len(document["hits"]):
-                    problems.append("GeoJSON holds %d features for %d hits" % (len(features), len(document["hits"])))
+                points = [f["geometry"]["coordinates"] for f in features]
+                expected = [[hit["longitude"], hit["latitude"]] for hit in document["hits"]]
+                if points != expected:
+                    problems.append("GeoJSON points %r, the hits %r" % (points[:5], expected[:5]))
             except (OSError, ValueError) as error:
                 problems.append("GeoJSON: %s" % error)
         self.report(s["name"], problems, result.stderr)

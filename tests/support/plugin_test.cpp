@@ -1,5 +1,6 @@
 #include "support/plugin_test.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -12,6 +13,11 @@
 #include "plugin/entry.h"
 #include "results/search_results.h"
 #include "search/request.h"
+#include "support/failing_allocator.h"
+
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#endif
 #include "serverinfo/server_info.h"
 
 namespace norrow::test {
@@ -23,8 +29,10 @@ std::vector<CapturedBox> boxes;
 
 int32_t FakeNow() { return fakeNow; }
 
-// Like a real message box, never throws, even when memory runs out.
+// Like a real message box, never throws, even when memory runs out. What it
+// keeps is the host's memory.
 int CaptureBox(const char* text, unsigned type) {
+    const HostAllocations hostSide;
     try {
         boxes.push_back({text, type});
     } catch (const std::bad_alloc&) {
@@ -96,5 +104,49 @@ std::string ReadDataFile(const std::string& name) {
     if (!in) throw std::runtime_error("missing test data: " + name);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+#if NORROW_OS_WINDOWS
+namespace {
+
+HHOOK boxHook = nullptr;
+HWND boxHost = nullptr;
+SeenBox lastBox;
+
+bool IsDialog(HWND window) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    return std::strcmp(name, "#32770") == 0;
+}
+
+// Notes what `box` shows and presses its OK.
+void Answer(HWND box) {
+    lastBox.found = true;
+    lastBox.hostEnabled = IsWindowEnabled(boxHost) != FALSE;
+    lastBox.owner = GetWindow(box, GW_OWNER);
+    GetDlgItemTextA(box, 0xFFFF, lastBox.text, sizeof lastBox.text);  // the message's static
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// A dialog box has its text once it has handled WM_INITDIALOG.
+LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_INITDIALOG && IsDialog(message->hwnd)) {
+        Answer(message->hwnd);
+    }
+    return CallNextHookEx(boxHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+AnsweredBoxes::AnsweredBoxes(void* host) {
+    lastBox = SeenBox();
+    boxHost = static_cast<HWND>(host);
+    boxHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+}
+
+AnsweredBoxes::~AnsweredBoxes() { UnhookWindowsHookEx(boxHook); }
+
+const SeenBox& AnsweredBoxes::Last() const { return lastBox; }
+#endif
 
 }  // namespace norrow::test

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "standin.h"
 
 namespace norrow::test {
@@ -50,5 +51,29 @@ std::string LocalPath(const std::string& path);
 // The path of a file in tests/data.
 std::string DataPath(const std::string& name);
 std::string ReadDataFile(const std::string& name);
+
+#if NORROW_OS_WINDOWS
+// What was seen of a message box of this process once it had its text. Plain
+// bytes: the box may open while the process has no memory.
+struct SeenBox {
+    bool found = false;
+    bool hostEnabled = true;  // whether the host's window could take input
+    void* owner = nullptr;    // the box's owner window
+    char text[512] = "";
+};
+
+// While alive, each dialog box that opens on this thread is answered with OK
+// as soon as it has its text, on the thread itself; the last one is noted,
+// with the state of the host's window `host` at that moment. Allocates
+// nothing once built.
+class AnsweredBoxes {
+public:
+    explicit AnsweredBoxes(void* host = nullptr);
+    ~AnsweredBoxes();
+    AnsweredBoxes(const AnsweredBoxes&) = delete;
+    AnsweredBoxes& operator=(const AnsweredBoxes&) = delete;
+    const SeenBox& Last() const;
+};
+#endif
 
 }  // namespace norrow::test

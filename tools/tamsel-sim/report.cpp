@@ -1,5 +1,6 @@
 #include "tamsel-sim/report.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -8,15 +9,14 @@
 namespace norrow::sim {
 namespace {
 
+// The shortest text that reads back as the same double, in the "C" form
+// whatever the locale says (JSON has no decimal comma); null for what JSON
+// cannot hold.
 std::string Number(double value) {
     if (!std::isfinite(value)) return "null";
     char text[64];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    // JSON has no digits after a comma; keep "." whatever the locale says.
-    for (char* c = text; *c != '\0'; ++c) {
-        if (*c == ',') *c = '.';
-    }
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 // Columns on a terminal: a CJK or full-width character takes two.
