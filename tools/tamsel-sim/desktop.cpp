@@ -1,9 +1,8 @@
 #include "tamsel-sim/desktop.h"
 
-#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "platform/os.h"
 #include "platform/recode.h"
@@ -61,19 +60,22 @@ std::vector<ShownBox> Desktop::Boxes() const {
 
 #if NORROW_OS_WINDOWS
 
-// The plug-in's boxes are real windows of this process: a watcher thread finds
-// each dialog box as it opens, reads its text and icon, and presses OK.
+// The plug-in's boxes are real windows of this process, opened on the thread
+// that calls the plug-in: a hook on that thread sees each dialog box once it
+// has its text, reads its text and icon, and presses OK. (A watcher thread
+// polling for boxes would do too, but a second thread busy with windows
+// crashes Wine under emulation.)
 struct Desktop::State {
-    std::mutex mutex;
     std::vector<ShownBox> boxes;
-    std::atomic<bool> stop{false};
-    std::thread watcher;
+    HHOOK hook = nullptr;
 };
 
 namespace {
 
 constexpr int kTextControl = 0xFFFF;            // the static that holds the message
 constexpr int kIconControls[] = {0x14, 0x440};  // the icon: Windows, Wine
+
+Desktop::State* current = nullptr;  // the desktop whose hook is set
 
 unsigned BoxType(HWND box) {
     const HICON stop = LoadIconA(nullptr, IDI_HAND);
@@ -88,50 +90,46 @@ unsigned BoxType(HWND box) {
     return 0;
 }
 
-HWND FindOurBox() {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId() && IsWindowVisible(window)) return window;
-    }
-    return nullptr;
+bool IsDialog(HWND window) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    return std::strcmp(name, "#32770") == 0;
 }
 
-void Watch(Desktop::State* state) {
-    while (!state->stop) {
-        HWND box = FindOurBox();
-        if (box == nullptr) {
-            Sleep(5);
-            continue;
-        }
-        char text[8192] = "";
-        GetDlgItemTextA(box, kTextControl, text, sizeof text);
-        ShownBox shown{BoxType(box), platform::Utf8FromShiftJis(text)};
-        DrawBox(shown);
-        {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->boxes.push_back(std::move(shown));
-        }
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        // Wait until it has gone, so that a new box with the same handle counts anew.
-        for (int i = 0; i < 2000 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(1);
+// Records what `box` shows, draws it and presses its OK.
+void Answer(HWND box) {
+    char text[8192] = "";
+    GetDlgItemTextA(box, kTextControl, text, sizeof text);
+    ShownBox shown{BoxType(box), platform::Utf8FromShiftJis(text)};
+    DrawBox(shown);
+    current->boxes.push_back(std::move(shown));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// A dialog box has its text and icon once it has handled WM_INITDIALOG.
+LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && current != nullptr && message->message == WM_INITDIALOG &&
+        IsDialog(message->hwnd)) {
+        Answer(message->hwnd);
     }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 }  // namespace
 
-Desktop::Desktop() : state_(new State) { state_->watcher = std::thread(Watch, state_.get()); }
+// Made on the thread that calls the plug-in; one desktop at a time.
+Desktop::Desktop() : state_(new State) {
+    current = state_.get();
+    state_->hook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+}
 
 Desktop::~Desktop() {
-    state_->stop = true;
-    state_->watcher.join();
+    UnhookWindowsHookEx(state_->hook);
+    current = nullptr;
 }
 
-std::vector<ShownBox> Desktop::Boxes() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->boxes;
-}
+std::vector<ShownBox> Desktop::Boxes() const { return state_->boxes; }
 
 #endif  // NORROW_OS_WINDOWS
 

@@ -1,7 +1,7 @@
 // The desktop of the stand-in host: the message boxes the plug-in shows are
 // drawn on the terminal (standard error), answered with OK, and recorded.
 // On Linux the stand-in host library hands them over; on Windows they are
-// real windows, which a watcher finds, reads and closes.
+// real windows, which a hook on the calling thread reads and closes.
 #pragma once
 
 #include <memory>

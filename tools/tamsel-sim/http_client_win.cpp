@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <map>
 #include <memory>
 
 #include "tamsel-sim/http_client.h"
@@ -41,16 +42,26 @@ std::string LastError(const char* step) {
     return std::string(step) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
+// One WinHTTP session for each user agent, kept for the life of the program,
+// as a host keeps its own: a session per request would start and end WinHTTP's
+// worker thread and load and unload its libraries every time. Calls come from
+// one thread at a time.
+HINTERNET SessionFor(const std::string& userAgent) {
+    static std::map<std::string, HINTERNET> sessions;
+    HINTERNET& session = sessions[userAgent];
+    if (session == nullptr)
+        session = WinHttpOpen(Wide(userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
+                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    return session;
+}
+
 }  // namespace
 
 HttpResponse Send(const HttpExchange& exchange) {
     HttpResponse response;
-    Handle session(WinHttpOpen(Wide(exchange.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
-                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (session.handle == nullptr) return response.error = LastError("WinHttpOpen"), response;
-    WinHttpSetTimeouts(session.handle, exchange.timeoutMs, exchange.timeoutMs, exchange.timeoutMs,
-                       exchange.timeoutMs);
-    Handle connection(WinHttpConnect(session.handle, Wide(exchange.host).c_str(),
+    HINTERNET session = SessionFor(exchange.userAgent);
+    if (session == nullptr) return response.error = LastError("WinHttpOpen"), response;
+    Handle connection(WinHttpConnect(session, Wide(exchange.host).c_str(),
                                      static_cast<INTERNET_PORT>(exchange.port), 0));
     if (connection.handle == nullptr) return response.error = LastError("WinHttpConnect"), response;
     Handle request(WinHttpOpenRequest(connection.handle, exchange.post ? L"POST" : L"GET",
@@ -58,6 +69,11 @@ HttpResponse Send(const HttpExchange& exchange) {
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (request.handle == nullptr)
         return response.error = LastError("WinHttpOpenRequest"), response;
+    // The name is resolved on this thread (no time limit, which would put the
+    // lookup on a pool thread of its own); connecting, sending and receiving
+    // keep the plug-in's time limit.
+    WinHttpSetTimeouts(request.handle, 0, exchange.timeoutMs, exchange.timeoutMs,
+                       exchange.timeoutMs);
     const std::wstring header = Wide(RequestHeader(exchange.header));
     const DWORD bodyLength = static_cast<DWORD>(exchange.body.size());
     if (!WinHttpSendRequest(
