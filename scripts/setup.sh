@@ -28,6 +28,12 @@ esac
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# Where Wine must run under qemu-user (scripts/ia32 says so), it needs the
+# emulator and the 64-bit Wine beside the 32-bit one.
+if [ "${1:-all}" = all ] && [ "$(scripts/ia32 way)" = emulated ]; then
+  packages+=(qemu-user-static wine64)
+fi
+
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 missing=()
