@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const SEARCHRESULT& hit = store.data[i];
         FUZZ_CHECK(std::strlen(hit.name) < 1024 && std::strlen(hit.yomi) < 1024 &&
                    std::strlen(hit.address) < 1024);
-        FUZZ_CHECK(hit.attribute == results::kHitAttribute);
+        FUZZ_CHECK(hit.attribute == kHitAttribute);
     }
     if (store.size > 200000) results::ResetSearchResults();  // offset pages keep appending
     return 0;

@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 
 #if NORROW_OS_WINDOWS
 #ifdef STANDIN_BUILDING

@@ -10,7 +10,7 @@
 
 #include "platform/os.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>

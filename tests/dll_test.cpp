@@ -4,8 +4,7 @@
 #include <string>
 
 #include "platform/os.h"
-#include "plugin/plugin_info.h"
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "support/plugin_test.h"
 
 #if NORROW_OS_WINDOWS
@@ -56,20 +55,17 @@ private:
     void* handle_ = nullptr;
 };
 
-using Entry = int (*)();
-using CreateEntry = int (*)(PLUGININFO*, uint32_t);
-
 TEST(PluginLibrary, AttachDetachAttachAgain) {
     StandIn_Reset();
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         Library library(PluginPath());
         ASSERT_TRUE(library.Loaded()) << PluginPath();
-        const auto create = library.Find<CreateEntry>("Create");
-        const auto load = library.Find<Entry>("Load");
-        const auto close = library.Find<Entry>("Close");
-        const auto release = library.Find<Entry>("Release");
-        ASSERT_TRUE(create && load && close && release && library.Find<Entry>("About"));
+        const auto create = library.Find<PluginCreateProc>("Create");
+        const auto load = library.Find<PluginEntryProc>("Load");
+        const auto close = library.Find<PluginEntryProc>("Close");
+        const auto release = library.Find<PluginEntryProc>("Release");
+        ASSERT_TRUE(create && load && close && release && library.Find<PluginEntryProc>("About"));
 
         PLUGININFO info{};
         EXPECT_EQ(create(&info, 7), 1);
@@ -108,8 +104,8 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     int32_t setUp[3] = {};
     std::thread([&] {
         PLUGININFO info{};
-        setUp[0] = library.Find<CreateEntry>("Create")(&info, 7);
-        setUp[1] = library.Find<Entry>("Load")();
+        setUp[0] = library.Find<PluginCreateProc>("Create")(&info, 7);
+        setUp[1] = library.Find<PluginEntryProc>("Load")();
         address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
         StandIn_SetNextTargetId(31);
         address(kEventRegisterTarget, nullptr, nullptr);
@@ -157,7 +153,7 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
         EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "the next search";
         EXPECT_EQ(request.record.resultCount, 4);
     }
-    EXPECT_EQ(library.Find<Entry>("Release")(), 1);
+    EXPECT_EQ(library.Find<PluginEntryProc>("Release")(), 1);
 }
 
 std::string VersionString(const std::vector<char>& info, const char* name) {

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "plugin/entry.h"
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "results/search_results.h"
+#include "search/page_search.h"
 #include "serverinfo/server_info.h"
 #include "support/search_support.h"
 
@@ -24,7 +25,7 @@ public:
         PluginTest::SetUp();
         PLUGININFO info;
         ASSERT_EQ(plugin::Create(&info, 0x5150), 1);
-        ASSERT_EQ(search::Load(), 1);
+        ASSERT_EQ(search::Load(plugin::pluginHandle), 1);
         const auto hooks = Calls(StandIn_FnAddHook);
         ASSERT_EQ(hooks.size(), 2u);
         address_ = hooks[0]->hook.hookProc;

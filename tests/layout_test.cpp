@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "results/search_results.h"
-#include "search/request.h"
 
 namespace norrow::test {
 namespace {

@@ -45,40 +45,20 @@ bool RecodeWhole(const SystemCalls& os, unsigned from, unsigned to, std::string_
     return true;
 }
 
-// Converts long UTF-8 text a piece at a time: a first pass measures, the
-// second converts into the place made for it. Gives what RecodeWhole gives,
+// Converts long UTF-8 text a piece at a time. Gives what RecodeWhole gives,
 // since no piece ends inside a character.
 bool RecodeUtf8InPieces(const SystemCalls& os, unsigned to, std::string_view source,
                         std::string& target) {
-    const std::unique_ptr<char16_t[]> wide(new char16_t[kChunkBytes]);
     const int room = static_cast<int>(kChunkBytes);
-    size_t total = 0;
-    for (size_t start = 0, end; start < source.size(); start = end) {
-        end = PieceEnd(source, start);
-        const int units = os.multiByteToWide(kUtf8CodePage, source.data() + start,
-                                             static_cast<int>(end - start), wide.get(), room);
-        const int bytes = units > 0 ? os.wideToMultiByte(to, wide.get(), units, nullptr, 0) : 0;
-        if (bytes <= 0) return false;
-        total += static_cast<size_t>(bytes);
-    }
-    const size_t before = target.size();
-    target.resize(before + total);
-    size_t written = before;
-    for (size_t start = 0, end; start < source.size(); start = end) {
-        end = PieceEnd(source, start);
-        const int units = os.multiByteToWide(kUtf8CodePage, source.data() + start,
-                                             static_cast<int>(end - start), wide.get(), room);
-        const int left = static_cast<int>(std::min<size_t>(target.size() - written, INT32_MAX));
-        const int bytes =
-            units > 0 ? os.wideToMultiByte(to, wide.get(), units, target.data() + written, left)
-                      : 0;
-        if (bytes <= 0) {
-            target.resize(before);
-            return false;
-        }
-        written += static_cast<size_t>(bytes);
-    }
-    return true;
+    return AppendWideInPieces(
+        os, to, source.size(), kChunkBytes,
+        [&](size_t start, char16_t* wide) {
+            const size_t end = PieceEnd(source, start);
+            return WidePiece{os.multiByteToWide(kUtf8CodePage, source.data() + start,
+                                                static_cast<int>(end - start), wide, room),
+                             end};
+        },
+        target);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "plugin/plugin_texts.h"
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::plugin {

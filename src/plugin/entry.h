@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/plugin_info.h"
+#include "contract/plugin_interface.h"
 
 namespace norrow::plugin {
 

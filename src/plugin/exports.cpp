@@ -1,37 +1,36 @@
-// The functions the library exports to the host, under their plain names. Each
-// only forwards to the plug-in's logic.
-#include <cstdint>
-
-#include "platform/os.h"
+// The functions the library exports to the host (declared in the contract).
+// Each only forwards to the plug-in's logic, and nothing it calls may throw
+// into the host.
+#include "contract/guard.h"
+#include "contract/plugin_interface.h"
 #include "plugin/entry.h"
-#include "plugin/guard.h"
 #include "search/hooks.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>
 #endif
 
-using norrow::plugin::Guarded;
+using norrow::contract::Guarded;
 
 extern "C" {
 
-NORROW_EXPORT int Create(PLUGININFO* info, uint32_t pluginHandle) {
+int TSI_CALL Create(PLUGININFO* info, uint32_t pluginHandle) {
     return Guarded(0, [&] { return norrow::plugin::Create(info, pluginHandle); });
 }
 
-NORROW_EXPORT int Load() {
-    return Guarded(0, [] { return norrow::search::Load(); });
+int TSI_CALL Load(void) {
+    return Guarded(0, [] { return norrow::search::Load(norrow::plugin::pluginHandle); });
 }
 
-NORROW_EXPORT int Close() {
+int TSI_CALL Close(void) {
     return Guarded(0, [] { return norrow::plugin::Close(); });
 }
 
-NORROW_EXPORT int Release() {
+int TSI_CALL Release(void) {
     return Guarded(0, [] { return norrow::plugin::Release(); });
 }
 
-NORROW_EXPORT int About() {
+int TSI_CALL About(void) {
     return Guarded(0, [] { return norrow::plugin::About(); });
 }
 

@@ -6,35 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract/plugin_interface.h"
 #include "platform/text.h"
 
-// One hit as the host reads it.
-struct SEARCHRESULT {
-    double latitude;   // degrees: the second number of the coordinates
-    double longitude;  // degrees: the first number of the coordinates
-    uint8_t extra[8];  // zero
-    const char* name;  // never null: an empty text when the answer lacked it
-    const char* address;
-    const char* yomi;     // the reading of the name
-    int32_t attribute;    // kHitAttribute
-    uint32_t targetId;    // the search target that produced the hit
-    uint8_t reserved[4];  // zero
-};
-
-#if UINTPTR_MAX == 0xFFFFFFFFu  // the host's 32-bit layout, byte for byte
-static_assert(sizeof(SEARCHRESULT) == 48, "SEARCHRESULT is 48 bytes");
-static_assert(offsetof(SEARCHRESULT, longitude) == 8, "longitude at 8");
-static_assert(offsetof(SEARCHRESULT, extra) == 16, "extra at 16");
-static_assert(offsetof(SEARCHRESULT, name) == 24, "name at 24");
-static_assert(offsetof(SEARCHRESULT, address) == 28, "address at 28");
-static_assert(offsetof(SEARCHRESULT, yomi) == 32, "yomi at 32");
-static_assert(offsetof(SEARCHRESULT, attribute) == 36, "attribute at 36");
-static_assert(offsetof(SEARCHRESULT, targetId) == 40, "targetId at 40");
-#endif
-
 namespace norrow::results {
-
-constexpr int32_t kHitAttribute = 919022;  // 0xE05EE, which the host interprets
 
 // A growable array of plain records that grows as the class library's arrays
 // do: by `growBy` elements, or with growBy 0 by an eighth of its size (4 to

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/recode.h"
 #include "search/page_search.h"
 #include "search/query_encoding.h"
 
@@ -39,49 +40,30 @@ bool DeclaresUtf8(std::string_view text) {
 }
 
 // Converts big-endian UTF-16 to the OEM code page; empty when nothing
-// results. The units are swapped into a buffer of one piece at a time (a
-// piece never ends between the two halves of a surrogate pair): a first pass
-// measures, the second converts into the place made for it.
+// results. The units are swapped into a buffer one piece at a time; a piece
+// never ends between the two halves of a surrogate pair.
 platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
     constexpr int kPieceUnits = 32 * 1024;
     const int units = bytes.length / 2;  // a trailing odd byte is left alone
     if (units <= 0) return {};
     const auto* raw = reinterpret_cast<const unsigned char*>(bytes.start);
-    const std::unique_ptr<char16_t[]> wide(new char16_t[std::min(units, kPieceUnits)]);
-    // Swaps the piece from unit `first` into `wide`; returns its length.
-    auto piece = [&](int first) {
-        int count = std::min(kPieceUnits, units - first);
-        const unsigned char* pair = raw + 2 * static_cast<size_t>(first);
+    auto piece = [&](size_t first, char16_t* wide) {
+        int count = std::min(kPieceUnits, units - static_cast<int>(first));
+        const unsigned char* pair = raw + 2 * first;
         for (int i = 0; i < count; ++i, pair += 2) {
             wide[i] = static_cast<char16_t>((pair[0] << 8) | pair[1]);
         }
-        if (first + count < units && count > 1 && wide[count - 1] >= 0xD800 &&
+        if (static_cast<int>(first) + count < units && count > 1 && wide[count - 1] >= 0xD800 &&
             wide[count - 1] <= 0xDBFF) {
             --count;  // the pair's low half is in the next piece
         }
-        return count;
+        return platform::WidePiece{count, first + static_cast<size_t>(count)};
     };
-    const platform::SystemCalls& os = platform::System();
-    size_t size = 0;
-    for (int first = 0; first < units;) {
-        const int count = piece(first);
-        const int pieceBytes =
-            os.wideToMultiByte(platform::kOemCodePage, wide.get(), count, nullptr, 0);
-        if (pieceBytes <= 0) return {};
-        size += static_cast<size_t>(pieceBytes);
-        first += count;
-    }
-    platform::AnsiString converted(size, '\0');
-    size_t written = 0;
-    for (int first = 0; first < units;) {
-        const int count = piece(first);
-        const int left = static_cast<int>(std::min<size_t>(size - written, INT32_MAX));
-        const int pieceBytes = os.wideToMultiByte(platform::kOemCodePage, wide.get(), count,
-                                                  converted.data() + written, left);
-        if (pieceBytes <= 0) return {};
-        written += static_cast<size_t>(pieceBytes);
-        first += count;
-    }
+    platform::AnsiString converted;
+    platform::AppendWideInPieces(platform::System(), platform::kOemCodePage,
+                                 static_cast<size_t>(units),
+                                 static_cast<size_t>(std::min(units, kPieceUnits)), piece,
+                                 converted);
     return converted;
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/text.h"
-#include "plugin/host_buffer.h"
+#include "contract/host_buffer.h"
 #include "search/xml_locator.h"
 
 namespace norrow::search {
@@ -25,7 +25,7 @@ public:
     XmlRange Bytes() const { return {data_, length_}; }
 
 private:
-    plugin::HostBuffer host_;
+    contract::HostBuffer host_;
     platform::AnsiString converted_;
     const char* data_ = "";
     int32_t length_ = 0;

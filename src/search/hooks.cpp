@@ -1,10 +1,9 @@
 #include "search/hooks.h"
 
-#include "plugin/entry.h"
-#include "plugin/guard.h"
+#include "contract/guard.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
-#include "search/request.h"
+#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::search {
@@ -54,8 +53,8 @@ int32_t HookProc(const Service& service, int32_t event, void* hostContext, void*
 
 }  // namespace
 
-int Load() {
-    HOOKENTRY entry{sizeof(HOOKENTRY), plugin::pluginHandle, GeocoderHookProc, 0};
+int Load(uint32_t pluginHandle) {
+    HOOKENTRY entry{sizeof(HOOKENTRY), pluginHandle, GeocoderHookProc, 0};
     TSI_AddHook(kHookKindSearch, &entry);
     entry.hookProc = LocalSearchHookProc;
     TSI_AddHook(kHookKindSearch, &entry);
@@ -63,11 +62,11 @@ int Load() {
 }
 
 int32_t TSI_CALL GeocoderHookProc(int32_t event, void* hostContext, void* record) {
-    return plugin::Guarded(0, [&] { return HookProc(kGeocoder, event, hostContext, record); });
+    return contract::Guarded(0, [&] { return HookProc(kGeocoder, event, hostContext, record); });
 }
 
 int32_t TSI_CALL LocalSearchHookProc(int32_t event, void* hostContext, void* record) {
-    return plugin::Guarded(0, [&] { return HookProc(kLocalSearch, event, hostContext, record); });
+    return contract::Guarded(0, [&] { return HookProc(kLocalSearch, event, hostContext, record); });
 }
 
 }  // namespace norrow::search

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 
 namespace norrow::search {
 
-// Registers the hooks of the address search, then of the local search;
-// returns 1.
-int Load();
+// Registers the hooks of the address search, then of the local search, for
+// the plug-in the host calls `pluginHandle`; returns 1.
+int Load(uint32_t pluginHandle);
 
 // The hook procedures. Event 1003 registers the hook's search target; event
 // 1007 runs a search on the SEARCHREQUEST `record` when it names the target

@@ -5,7 +5,7 @@
 
 #include "platform/numbers.h"
 #include "platform/platform.h"
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "results/search_results.h"
 #include "search/answer.h"
 #include "search/search_texts.h"

@@ -5,11 +5,15 @@
 
 #include <cstdint>
 
-#include "search/request.h"
+#include "contract/plugin_interface.h"
 #include "search/xml_locator.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::search {
+
+// The ids the host gave the two search targets; 0 while not registered.
+extern uint32_t geocoderTargetId;
+extern uint32_t localTargetId;
 
 struct Service {
     const char* name;

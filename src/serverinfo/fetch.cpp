@@ -1,6 +1,6 @@
 #include "platform/platform.h"
-#include "plugin/host_buffer.h"
-#include "plugin/pluginif.h"
+#include "contract/host_buffer.h"
+#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::serverinfo {
@@ -56,7 +56,7 @@ int FetchServerInfo() {
 
     AnsiString userMessage;
     {
-        plugin::HostBuffer owned(answer);
+        contract::HostBuffer owned(answer);
         ParseServerInfo(answer, length, info, userMessage);
     }
     if (!userMessage.empty()) {

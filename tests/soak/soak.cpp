@@ -12,9 +12,9 @@
 
 #include "platform/os.h"
 #include "plugin/entry.h"
-#include "plugin/pluginif.h"
+#include "contract/plugin_interface.h"
 #include "search/hooks.h"
-#include "search/request.h"
+#include "search/page_search.h"
 #include "standin.h"
 
 #if NORROW_OS_WINDOWS
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     StandIn_SetHttpHandler(Answer, &answers);
 
     PLUGININFO info{};
-    if (norrow::plugin::Create(&info, 1) != 1 || norrow::search::Load() != 1) return 1;
+    if (norrow::plugin::Create(&info, 1) != 1 || norrow::search::Load(norrow::plugin::pluginHandle) != 1) return 1;
     TSI_HOOKPROC hooks[2] = {norrow::search::GeocoderHookProc, norrow::search::LocalSearchHookProc};
     for (TSI_HOOKPROC hook : hooks) hook(kEventRegisterTarget, nullptr, nullptr);
     const uint32_t ids[] = {norrow::search::geocoderTargetId, norrow::search::localTargetId};

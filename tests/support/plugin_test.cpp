@@ -12,7 +12,8 @@
 #include "platform/recode.h"
 #include "plugin/entry.h"
 #include "results/search_results.h"
-#include "search/request.h"
+#include "search/page_search.h"
+#include "contract/plugin_interface.h"
 #include "support/failing_allocator.h"
 
 #if NORROW_OS_WINDOWS

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "search/request.h"
+#include "contract/plugin_interface.h"
 #include "support/plugin_test.h"
 
 namespace norrow::test {

@@ -58,11 +58,11 @@ PluginLibrary::~PluginLibrary() {
 bool PluginLibrary::Open(const std::string& path, std::string& error) {
     handle_ = OpenLibrary(path, error);
     if (handle_ == nullptr) return false;
-    Create = reinterpret_cast<CreateFn>(Find(handle_, "Create"));
-    Load = reinterpret_cast<EntryFn>(Find(handle_, "Load"));
-    Close = reinterpret_cast<EntryFn>(Find(handle_, "Close"));
-    Release = reinterpret_cast<EntryFn>(Find(handle_, "Release"));
-    About = reinterpret_cast<EntryFn>(Find(handle_, "About"));
+    Create = reinterpret_cast<PluginCreateProc>(Find(handle_, "Create"));
+    Load = reinterpret_cast<PluginEntryProc>(Find(handle_, "Load"));
+    Close = reinterpret_cast<PluginEntryProc>(Find(handle_, "Close"));
+    Release = reinterpret_cast<PluginEntryProc>(Find(handle_, "Release"));
+    About = reinterpret_cast<PluginEntryProc>(Find(handle_, "About"));
     const struct {
         const char* name;
         bool found;

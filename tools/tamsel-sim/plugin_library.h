@@ -5,15 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/plugin_info.h"
+#include "contract/plugin_interface.h"
 
 namespace norrow::sim {
 
 class PluginLibrary {
 public:
-    using CreateFn = int (*)(PLUGININFO*, uint32_t);
-    using EntryFn = int (*)();
-
     PluginLibrary() = default;
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
@@ -22,11 +19,11 @@ public:
     // Loads `path` and finds all five exports; on failure says what is wrong.
     bool Open(const std::string& path, std::string& error);
 
-    CreateFn Create = nullptr;
-    EntryFn Load = nullptr;
-    EntryFn Close = nullptr;
-    EntryFn Release = nullptr;
-    EntryFn About = nullptr;
+    PluginCreateProc Create = nullptr;
+    PluginEntryProc Load = nullptr;
+    PluginEntryProc Close = nullptr;
+    PluginEntryProc Release = nullptr;
+    PluginEntryProc About = nullptr;
 
 private:
     void* handle_ = nullptr;

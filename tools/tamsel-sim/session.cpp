@@ -9,8 +9,7 @@
 
 #include "platform/os.h"
 #include "platform/recode.h"
-#include "plugin/pluginif.h"
-#include "search/request.h"
+#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"

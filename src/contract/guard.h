@@ -2,7 +2,7 @@
 // into the host's frames ends the host process.
 #pragma once
 
-namespace norrow::plugin {
+namespace norrow::contract {
 
 // Runs `body` and passes on its result; `failure` when it throws.
 template <typename Body>
@@ -14,4 +14,4 @@ auto Guarded(int failure, Body body) noexcept -> decltype(body()) {
     }
 }
 
-}  // namespace norrow::plugin
+}  // namespace norrow::contract

@@ -5,7 +5,7 @@
 
 #include <new>
 
-namespace norrow::plugin {
+namespace norrow::contract {
 
 class HostBuffer {
 public:
@@ -26,4 +26,4 @@ private:
     char* bytes_ = nullptr;
 };
 
-}  // namespace norrow::plugin
+}  // namespace norrow::contract

@@ -1,6 +1,7 @@
 // The Linux side of the platform layer: the system clock, message boxes shown
 // by the stand-in host's desktop, and Windows code page 932 over glibc's
-// iconv, corrected to give the bytes that Windows gives.
+// iconv, corrected to give the bytes that Windows gives. Development only:
+// see README.md in this folder.
 #include "platform/os.h"
 
 #if NORROW_OS_LINUX
@@ -11,9 +12,10 @@
 #include <ctime>
 #include <memory>
 
-#include "platform/counted_output.h"
+#include "platform/linux/counted_output.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "platform/text.h"
+#include "platform/linux/utf8.h"
 
 // On Linux the stand-in host library plays the desktop: it shows the box (or
 // records it) and returns the button pressed.
@@ -24,10 +26,6 @@ namespace {
 
 constexpr char16_t kUnassignedPair = 0x30FB;  // what Windows makes of an unknown pair
 constexpr uint16_t kQuestionMark = 0x3F;
-
-bool IsLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 // Where Windows' table for UTF-16 -> 932 differs from glibc's (beyond
 // "unmappable becomes ?"): best-fit replacements, and five characters that

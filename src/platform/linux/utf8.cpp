@@ -1,8 +1,8 @@
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 #include <cstdint>
 
-#include "platform/counted_output.h"
+#include "platform/linux/counted_output.h"
 
 namespace norrow::platform {
 namespace {
