@@ -39,18 +39,23 @@ def run(command, **kwargs):
 
 
 def shown_texts():
-    """Every status-line and message-box text of the plug-in, from the
-    comments above the Shift-JIS literals, with the service name taken off."""
+    """Every status-line and message-box text of the plug-in, from the tables
+    the build makes its Shift-JIS texts of, with the service name taken off."""
     texts = []
-    for header in ("src/search/search_texts.h", "src/plugin/plugin_texts.h"):
-        with open(os.path.join(SOURCE, header), encoding="utf-8") as f:
-            source = f.read()
-        for comment, name in re.findall(r"// (.+)\nconstexpr char (k\w+)\[\]", source):
-            if name.endswith(("Error", "Box", "TooOld")):
-                for prefix in SERVICE_NAMES:
-                    if comment.startswith(prefix):
-                        comment = comment[len(prefix):]
-                texts += comment.split("\\n")
+    for table in ("src/search/search_texts.tsv", "src/plugin/plugin_texts.tsv"):
+        known = {}
+        with open(os.path.join(SOURCE, table), encoding="utf-8") as f:
+            for line in f.read().splitlines():
+                if not line or line.startswith("#"):
+                    continue
+                name, text = line.split("\t", 1)
+                text = re.sub(r"\$\{(k\w+)\}", lambda m: known[m.group(1)], text)
+                known[name] = text
+                if name.endswith(("Error", "Box", "TooOld")):
+                    for prefix in SERVICE_NAMES:
+                        if text.startswith(prefix):
+                            text = text[len(prefix):]
+                    texts += text.split("\\n")
     return texts
 
 
