@@ -1,5 +1,5 @@
 /* The stand-in host: our own PluginIf library, which implements the host's
- * functions for a plug-in (see src/plugin/pluginif.h) and lets a test or the
+ * functions for a plug-in (see src/contract/plugin_interface.h) and lets a test or the
  * tamsel-sim program control and watch them. Plain C across the library
  * boundary, so that the Windows DLL and its users need share no C++ runtime.
  */

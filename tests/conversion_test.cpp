@@ -8,9 +8,9 @@
 #include <random>
 #include <string>
 
+#include "platform/linux/utf8.h"
 #include "platform/os.h"
 #include "platform/platform.h"
-#include "platform/linux/utf8.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/os.h"
 #include "contract/plugin_interface.h"
+#include "platform/os.h"
 #include "support/plugin_test.h"
 
 #if NORROW_OS_WINDOWS

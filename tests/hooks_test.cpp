@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/entry.h"
 #include "contract/plugin_interface.h"
+#include "plugin/entry.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
 #include "serverinfo/server_info.h"

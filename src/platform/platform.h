@@ -41,7 +41,7 @@ int32_t SecondsFromFileTime(uint64_t fileTime);
 // The table in use. Starts as NativeSystem(); tests may change entries.
 SystemCalls& System();
 
-// The operating system's own entries (os_linux.cpp or os_win.cpp).
+// The operating system's own entries (linux/os_linux.cpp or os_win.cpp).
 const SystemCalls& NativeSystem();
 
 }  // namespace norrow::platform

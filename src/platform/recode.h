@@ -53,7 +53,7 @@ bool AppendWideInPieces(const SystemCalls& os, unsigned to, size_t length, size_
         const WidePiece made = piece(start, wide.get());
         const int left = static_cast<int>(std::min<size_t>(target.size() - written, INT32_MAX));
         const int bytes = made.units > 0 ? os.wideToMultiByte(to, wide.get(), made.units,
-                                                               target.data() + written, left)
+                                                              target.data() + written, left)
                                          : 0;
         if (bytes <= 0) {
             target.resize(before);

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "contract/plugin_interface.h"
 #include "platform/platform.h"
 #include "plugin/plugin_texts.h"
-#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::plugin {

@@ -60,10 +60,9 @@ platform::AnsiString FromUtf16BigEndian(XmlRange bytes) {
         return platform::WidePiece{count, first + static_cast<size_t>(count)};
     };
     platform::AnsiString converted;
-    platform::AppendWideInPieces(platform::System(), platform::kOemCodePage,
-                                 static_cast<size_t>(units),
-                                 static_cast<size_t>(std::min(units, kPieceUnits)), piece,
-                                 converted);
+    platform::AppendWideInPieces(
+        platform::System(), platform::kOemCodePage, static_cast<size_t>(units),
+        static_cast<size_t>(std::min(units, kPieceUnits)), piece, converted);
     return converted;
 }
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/text.h"
 #include "contract/host_buffer.h"
+#include "platform/text.h"
 #include "search/xml_locator.h"
 
 namespace norrow::search {

@@ -1,9 +1,9 @@
 #include "search/hooks.h"
 
 #include "contract/guard.h"
+#include "contract/plugin_interface.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
-#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::search {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "contract/plugin_interface.h"
 #include "platform/numbers.h"
 #include "platform/platform.h"
-#include "contract/plugin_interface.h"
 #include "results/search_results.h"
 #include "search/answer.h"
 #include "search/search_texts.h"

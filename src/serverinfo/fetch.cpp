@@ -1,6 +1,6 @@
-#include "platform/platform.h"
 #include "contract/host_buffer.h"
 #include "contract/plugin_interface.h"
+#include "platform/platform.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::serverinfo {

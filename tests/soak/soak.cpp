@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "contract/plugin_interface.h"
 #include "platform/os.h"
 #include "plugin/entry.h"
-#include "contract/plugin_interface.h"
 #include "search/hooks.h"
 #include "search/page_search.h"
 #include "standin.h"
@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
     StandIn_SetHttpHandler(Answer, &answers);
 
     PLUGININFO info{};
-    if (norrow::plugin::Create(&info, 1) != 1 || norrow::search::Load(norrow::plugin::pluginHandle) != 1) return 1;
+    if (norrow::plugin::Create(&info, 1) != 1 ||
+        norrow::search::Load(norrow::plugin::pluginHandle) != 1)
+        return 1;
     TSI_HOOKPROC hooks[2] = {norrow::search::GeocoderHookProc, norrow::search::LocalSearchHookProc};
     for (TSI_HOOKPROC hook : hooks) hook(kEventRegisterTarget, nullptr, nullptr);
     const uint32_t ids[] = {norrow::search::geocoderTargetId, norrow::search::localTargetId};

@@ -7,13 +7,13 @@
 #include <new>
 #include <stdexcept>
 
+#include "contract/plugin_interface.h"
 #include "platform/os.h"
 #include "platform/platform.h"
 #include "platform/recode.h"
 #include "plugin/entry.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
-#include "contract/plugin_interface.h"
 #include "support/failing_allocator.h"
 
 #if NORROW_OS_WINDOWS

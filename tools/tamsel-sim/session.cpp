@@ -7,9 +7,9 @@
 #include <memory>
 #include <sstream>
 
+#include "contract/plugin_interface.h"
 #include "platform/os.h"
 #include "platform/recode.h"
-#include "contract/plugin_interface.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"

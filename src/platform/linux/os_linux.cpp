@@ -13,13 +13,10 @@
 #include <memory>
 
 #include "platform/linux/counted_output.h"
+#include "platform/linux/utf8.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "platform/linux/utf8.h"
-
-// On Linux the stand-in host library plays the desktop: it shows the box (or
-// records it) and returns the button pressed.
-extern "C" int Desktop_MessageBox(const char* text, unsigned type);
+#include "standin.h"  // the stand-in host plays the desktop on Linux
 
 namespace norrow::platform {
 namespace {

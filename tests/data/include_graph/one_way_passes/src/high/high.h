@@ -1,3 +1,3 @@
-#include "low/low.h"
 #include "high/generated.h"  // made by the build
+#include "low/low.h"
 #include "missing/elsewhere.h"
