@@ -5,35 +5,13 @@
 
 #include "platform/numbers.h"
 #include "platform/recode.h"
+#include "search/query_encoding.h"
 
 namespace norrow::tools {
 namespace {
 
 constexpr int kDefaultResults = 10;
 constexpr int kMaxResults = 100;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-std::string PercentDecode(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string XmlEscaped(std::string_view text) {
     std::string out;
@@ -112,8 +90,8 @@ std::map<std::string, std::string> QueryParameters(std::string_view target) {
         const size_t amp = query.find('&');
         const std::string_view pair = query.substr(0, amp);
         const size_t equals = pair.find('=');
-        parameters[PercentDecode(pair.substr(0, equals))] =
-            equals == std::string_view::npos ? "" : PercentDecode(pair.substr(equals + 1));
+        parameters[search::UrlDecode(pair.substr(0, equals))] =
+            equals == std::string_view::npos ? "" : search::UrlDecode(pair.substr(equals + 1));
         if (amp == std::string_view::npos) break;
         query.remove_prefix(amp + 1);
     }
