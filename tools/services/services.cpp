@@ -6,6 +6,7 @@
 #include "platform/numbers.h"
 #include "platform/recode.h"
 #include "search/query_encoding.h"
+#include "testkit/ydf_writer.h"
 
 namespace norrow::tools {
 namespace {
@@ -65,18 +66,18 @@ bool ReadBox(const std::string& text, Box& box) {
     return true;
 }
 
-std::string Feature(const Place& place, int id, bool tokyoDatum) {
+void AppendFeature(testkit::YdfWriter& page, const Place& place, int id, bool tokyoDatum) {
     double latitude = place.latitude, longitude = place.longitude;
     if (tokyoDatum) ToTokyoDatum(latitude, longitude);
-    const std::string coordinates = Fixed6(longitude) + "," + Fixed6(latitude);
-    return "<Feature><Id>" + std::to_string(id) + "</Id><Gid/><Name>" + XmlEscaped(place.name) +
-           "</Name><Geometry><Type>point</Type><Coordinates>" + coordinates +
-           "</Coordinates><BoundingBox>" + coordinates + " " + coordinates +
-           "</BoundingBox></Geometry><Category>" + place.kind +
-           "</Category><Description/><Style/><Property><Uid>" + std::to_string(100000 + id) +
-           "</Uid><CassetteId>norrow-gazetteer</CassetteId><Yomi>" + XmlEscaped(place.yomi) +
-           "</Yomi><Country><Code>JP</Code><Name>JP</Name></Country><Address>" +
-           XmlEscaped(place.address) + "</Address></Property></Feature>\n";
+    testkit::YdfLocal local;
+    local.id = std::to_string(id);
+    local.category = place.kind;
+    local.uid = std::to_string(100000 + id);
+    local.cassetteId = "norrow-gazetteer";
+    local.countryName = "JP";
+    page.Feature({XmlEscaped(place.name), Fixed6(longitude) + "," + Fixed6(latitude),
+                  XmlEscaped(place.yomi), XmlEscaped(place.address)},
+                 &local);
 }
 
 }  // namespace
@@ -142,20 +143,16 @@ HttpAnswer AnswerSearch(std::string_view target, const Gazetteer& gazetteer) {
     const int count = std::min(wanted, total - first);
     const bool tokyoDatum = parameters["datum"] == "tky";
 
-    std::string body =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<YDF xmlns=\"http://olp.yahooapis.jp/ydf/1.0\" totalResultsReturned=\"" +
-        std::to_string(count) + "\" totalResultsAvailable=\"" + std::to_string(total) +
-        "\" firstResultPosition=\"" + std::to_string(start) +
-        "\">\n"
-        "<ResultInfo><Count>" +
-        std::to_string(count) + "</Count><Total>" + std::to_string(total) + "</Total><Start>" +
-        std::to_string(start) +
-        "</Start><Status>200</Status><Description/><Copyright/>"
-        "<Latency>0.001</Latency></ResultInfo>\n";
-    for (int i = 0; i < count; ++i) body += Feature(*found[first + i], first + i + 1, tokyoDatum);
-    body += "</YDF>\n";
-    return {200, "application/xml; charset=UTF-8", body};
+    testkit::YdfHead head;
+    head.encoding = "UTF-8";
+    head.count = std::to_string(count);
+    head.total = std::to_string(total);
+    head.start = std::to_string(start);
+    head.latency = "0.001";
+    testkit::YdfWriter page(head);
+    for (int i = 0; i < count; ++i)
+        AppendFeature(page, *found[first + i], first + i + 1, tokyoDatum);
+    return {200, "application/xml; charset=UTF-8", page.Done()};
 }
 
 }  // namespace norrow::tools
