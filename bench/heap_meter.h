@@ -1,5 +1,5 @@
-// The benchmark program's global operator new, which counts the bytes alive
-// and their peak while a meter is running.
+// The benchmark program's operator new (testkit/hooked_new.h), which counts
+// the bytes alive and their peak while a meter is running.
 #pragma once
 
 #include <cstddef>

@@ -13,6 +13,7 @@ namespace norrow::test {
 namespace {
 
 using search::AnsiToUtf8;
+using search::UrlDecode;
 using search::UrlEncodeQuery;
 using search::Utf8ToAnsi;
 
@@ -22,21 +23,6 @@ std::string Encode(const std::string& source, int32_t capacity = 1024) {
     UrlEncodeQuery(source.c_str(), target.data(), capacity);
     const std::string out(target.data());
     EXPECT_LT(out.size(), static_cast<size_t>(capacity));
-    return out;
-}
-
-std::string Decode(const std::string& encoded) {
-    std::string out;
-    for (size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '+') {
-            out += ' ';
-        } else if (encoded[i] == '%') {
-            out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += encoded[i];
-        }
-    }
     return out;
 }
 
@@ -69,8 +55,8 @@ TEST(UrlEncodeQuery, ByteClasses) {
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Encode(c.source), c.encoded) << c.source;
-    EXPECT_EQ(Decode(Encode("\xE3\x81\x82"
-                            "A")),
+    EXPECT_EQ(UrlDecode(Encode("\xE3\x81\x82"
+                               "A")),
               "\xE3\x81\x82"
               "A");
 }
@@ -106,8 +92,26 @@ TEST(UrlEncodeQuery, DecodesBackWhenNothingWasCut) {
     for (int round = 0; round < 2000; ++round) {
         std::string source(random() % 200, ' ');
         for (char& c : source) c = static_cast<char>(1 + random() % 255);
-        EXPECT_EQ(Decode(Encode(source, 4096)), source);
+        EXPECT_EQ(UrlDecode(Encode(source, 4096)), source);
     }
+}
+
+TEST(UrlDecode, FormEscapes) {
+    const struct {
+        std::string encoded, decoded;
+    } cases[] = {
+        {"a+b", "a b"},
+        {"%41%6a%2B%25", "Aj+%"},
+        {"%82%A0%e3%81%82", "\x82\xA0\xE3\x81\x82"},
+        {"%00", std::string(1, '\0')},
+        {"%", "%"},  // an escape cut short, or not hex, stays as it is
+        {"%4", "%4"},
+        {"x%G1", "x%G1"},
+        {"%4G", "%4G"},
+        {"%%41", "%A"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(UrlDecode(c.encoded), c.decoded) << c.encoded;
 }
 
 TEST(Converters, BothWays) {

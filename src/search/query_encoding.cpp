@@ -17,6 +17,13 @@ bool PassesUnchanged(unsigned char byte) {
 // Shift-JIS lead byte: 0x80 and 0xFD-0xFF too).
 bool StartsPair(unsigned char byte) { return (byte >= 0x80 && byte <= 0x9F) || byte >= 0xE0; }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // The destination's length stops at the first converted NUL.
 int Convert(unsigned from, unsigned to, std::string_view source, platform::AnsiString& target) {
     const size_t before = target.size();
@@ -48,6 +55,22 @@ void UrlEncodeQuery(const char* source, char* target, int32_t capacity) {
         }
     }
     target[n] = '\0';
+}
+
+std::string UrlDecode(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 int Utf8ToAnsi(std::string_view source, platform::AnsiString& target) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/text.h"
@@ -16,6 +17,11 @@ namespace norrow::search {
 // An escape is written only while at least two bytes stay free behind it; the
 // text is cut without notice where it does not fit. Always NUL-terminated.
 void UrlEncodeQuery(const char* source, char* target, int32_t capacity);
+
+// The inverse of UrlEncodeQuery, as a form is decoded: "+" becomes a blank and
+// "%XX" (hex digits in either case) the byte XX; a "%" without two hex digits
+// behind it, and every other byte, stays as it is.
+std::string UrlDecode(std::string_view text);
 
 // Convert `source` (all its bytes, NULs included) through UTF-16 and append
 // the result to the empty `target`, whose length then stops at the first

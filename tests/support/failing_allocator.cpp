@@ -1,9 +1,7 @@
 #include "support/failing_allocator.h"
 
-#include <cstdlib>
-#include <new>
-
 #include "standin.h"
+#include "testkit/hooked_new.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>
@@ -26,12 +24,9 @@ bool NextFails() {
     return failFrom != 0 && counter >= failFrom;
 }
 
-void WatchHost(int entering) { hostDepth += entering != 0 ? 1 : -1; }
+bool Admit() { return !NextFails(); }
 
-void* Allocate(std::size_t size) {
-    if (NextFails()) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
-}
+void WatchHost(int entering) { hostDepth += entering != 0 ? 1 : -1; }
 
 #if NORROW_OS_WINDOWS
 using Malloc = void*(__cdecl*)(size_t);
@@ -124,20 +119,6 @@ HostAllocations::~HostAllocations() { WatchHost(0); }
 
 }  // namespace norrow::test
 
-void* operator new(std::size_t size) {
-    if (void* p = norrow::test::Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return norrow::test::Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return norrow::test::Allocate(size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+namespace norrow::testkit {
+const NewHooks kNewHooks{test::Admit, nullptr, false};
+}  // namespace norrow::testkit

@@ -26,17 +26,13 @@ Request::Request(std::string text, std::vector<uint32_t> ids)
 }
 
 std::string Ydf(const std::vector<Hit>& hits, const std::string& total, const std::string& status) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<YDF>";
-    if (!status.empty()) {
-        text += "<ResultInfo><Count>" + std::to_string(hits.size()) + "</Count><Total>" + total +
-                "</Total><Status>" + status + "</Status></ResultInfo>\n";
-    }
-    for (const Hit& hit : hits) {
-        text += "<Feature><Name>" + hit.name + "</Name><Geometry><Coordinates>" + hit.coordinates +
-                "</Coordinates></Geometry><Property><Yomi>" + hit.yomi + "</Yomi><Address>" +
-                hit.address + "</Address></Property></Feature>\n";
-    }
-    return text + "</YDF>\n";
+    testkit::YdfHead head;
+    head.count = std::to_string(hits.size());
+    head.total = total;
+    head.status = status;
+    testkit::YdfWriter page(head);
+    for (const Hit& hit : hits) page.Feature(hit);
+    return page.Done();
 }
 
 std::vector<Hit> Hits(int count, const std::string& prefix) {

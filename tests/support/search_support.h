@@ -8,6 +8,7 @@
 
 #include "contract/plugin_interface.h"
 #include "support/plugin_test.h"
+#include "testkit/ydf_writer.h"
 
 namespace norrow::test {
 
@@ -23,9 +24,7 @@ struct Request {
     std::vector<uint32_t> targets;
 };
 
-struct Hit {
-    std::string name, coordinates, yomi, address;
-};
+using Hit = testkit::YdfHit;
 
 // A Shift-JIS YDF answer with a ResultInfo (when `status` is not empty) and
 // one Feature per hit.

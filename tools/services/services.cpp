@@ -5,35 +5,14 @@
 
 #include "platform/numbers.h"
 #include "platform/recode.h"
+#include "search/query_encoding.h"
+#include "testkit/ydf_writer.h"
 
 namespace norrow::tools {
 namespace {
 
 constexpr int kDefaultResults = 10;
 constexpr int kMaxResults = 100;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-std::string PercentDecode(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string XmlEscaped(std::string_view text) {
     std::string out;
@@ -87,18 +66,18 @@ bool ReadBox(const std::string& text, Box& box) {
     return true;
 }
 
-std::string Feature(const Place& place, int id, bool tokyoDatum) {
+void AppendFeature(testkit::YdfWriter& page, const Place& place, int id, bool tokyoDatum) {
     double latitude = place.latitude, longitude = place.longitude;
     if (tokyoDatum) ToTokyoDatum(latitude, longitude);
-    const std::string coordinates = Fixed6(longitude) + "," + Fixed6(latitude);
-    return "<Feature><Id>" + std::to_string(id) + "</Id><Gid/><Name>" + XmlEscaped(place.name) +
-           "</Name><Geometry><Type>point</Type><Coordinates>" + coordinates +
-           "</Coordinates><BoundingBox>" + coordinates + " " + coordinates +
-           "</BoundingBox></Geometry><Category>" + place.kind +
-           "</Category><Description/><Style/><Property><Uid>" + std::to_string(100000 + id) +
-           "</Uid><CassetteId>norrow-gazetteer</CassetteId><Yomi>" + XmlEscaped(place.yomi) +
-           "</Yomi><Country><Code>JP</Code><Name>JP</Name></Country><Address>" +
-           XmlEscaped(place.address) + "</Address></Property></Feature>\n";
+    testkit::YdfLocal local;
+    local.id = std::to_string(id);
+    local.category = place.kind;
+    local.uid = std::to_string(100000 + id);
+    local.cassetteId = "norrow-gazetteer";
+    local.countryName = "JP";
+    page.Feature({XmlEscaped(place.name), Fixed6(longitude) + "," + Fixed6(latitude),
+                  XmlEscaped(place.yomi), XmlEscaped(place.address)},
+                 &local);
 }
 
 }  // namespace
@@ -112,8 +91,8 @@ std::map<std::string, std::string> QueryParameters(std::string_view target) {
         const size_t amp = query.find('&');
         const std::string_view pair = query.substr(0, amp);
         const size_t equals = pair.find('=');
-        parameters[PercentDecode(pair.substr(0, equals))] =
-            equals == std::string_view::npos ? "" : PercentDecode(pair.substr(equals + 1));
+        parameters[search::UrlDecode(pair.substr(0, equals))] =
+            equals == std::string_view::npos ? "" : search::UrlDecode(pair.substr(equals + 1));
         if (amp == std::string_view::npos) break;
         query.remove_prefix(amp + 1);
     }
@@ -164,20 +143,16 @@ HttpAnswer AnswerSearch(std::string_view target, const Gazetteer& gazetteer) {
     const int count = std::min(wanted, total - first);
     const bool tokyoDatum = parameters["datum"] == "tky";
 
-    std::string body =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<YDF xmlns=\"http://olp.yahooapis.jp/ydf/1.0\" totalResultsReturned=\"" +
-        std::to_string(count) + "\" totalResultsAvailable=\"" + std::to_string(total) +
-        "\" firstResultPosition=\"" + std::to_string(start) +
-        "\">\n"
-        "<ResultInfo><Count>" +
-        std::to_string(count) + "</Count><Total>" + std::to_string(total) + "</Total><Start>" +
-        std::to_string(start) +
-        "</Start><Status>200</Status><Description/><Copyright/>"
-        "<Latency>0.001</Latency></ResultInfo>\n";
-    for (int i = 0; i < count; ++i) body += Feature(*found[first + i], first + i + 1, tokyoDatum);
-    body += "</YDF>\n";
-    return {200, "application/xml; charset=UTF-8", body};
+    testkit::YdfHead head;
+    head.encoding = "UTF-8";
+    head.count = std::to_string(count);
+    head.total = std::to_string(total);
+    head.start = std::to_string(start);
+    head.latency = "0.001";
+    testkit::YdfWriter page(head);
+    for (int i = 0; i < count; ++i)
+        AppendFeature(page, *found[first + i], first + i + 1, tokyoDatum);
+    return {200, "application/xml; charset=UTF-8", page.Done()};
 }
 
 }  // namespace norrow::tools
