@@ -1,11 +1,13 @@
 #include "tamsel-sim/session.h"
 
+#include <cstring>
 #include <memory>
 
 #include "platform/os.h"
 #include "platform/recode.h"
 #include "plugin/pluginif.h"
 #include "search/request.h"
+#include "search/search_texts.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"
@@ -56,10 +58,6 @@ void CollectRecord(Outcome& outcome) {
     }
 }
 
-bool TargetChosen(const Options& options, bool addressHook) {
-    return addressHook ? options.address : options.local;
-}
-
 }  // namespace
 
 bool Outcome::Served() const {
@@ -84,16 +82,42 @@ std::vector<TSI_HOOKPROC> AddedHooks() {
     return hooks;
 }
 
-// Sends event 1003 to a hook; returns the id the host gave its target.
-uint32_t RegisterTarget(TSI_HOOKPROC hook) {
+// The search targets this host tells apart.
+enum class Target { kNone, kAddress, kLocal };
+
+struct Registered {
+    Target target = Target::kNone;
+    uint32_t id = 0;
+};
+
+// The target a name given to TSI_InsertSearchTarget stands for.
+Target TargetNamed(const char* name) {
+    if (name == nullptr) return Target::kNone;
+    if (std::strcmp(name, search::text::kGeocoderName) == 0) return Target::kAddress;
+    if (std::strcmp(name, search::text::kLocalName) == 0) return Target::kLocal;
+    return Target::kNone;
+}
+
+// Sends event 1003 to a hook; returns the target it inserted and the id the
+// host gave it (the last one, should it insert more).
+Registered RegisterTarget(TSI_HOOKPROC hook) {
     const int before = StandIn_CallCount();
     hook(kEventRegisterTarget, nullptr, nullptr);
-    uint32_t id = 0;
+    Registered registered;
     for (int i = before; i < StandIn_CallCount(); ++i) {
         const StandIn_Call& call = *StandIn_GetCall(i);
-        if (call.function == StandIn_FnInsertSearchTarget) id = static_cast<uint32_t>(call.result);
+        if (call.function == StandIn_FnInsertSearchTarget) {
+            registered = {TargetNamed(call.text), static_cast<uint32_t>(call.result)};
+        }
     }
-    return id;
+    return registered;
+}
+
+// Whether the request names the target of a hook; a hook of neither target never counts.
+bool TargetChosen(const Options& options, Target target) {
+    return target == Target::kAddress ? options.address
+           : target == Target::kLocal ? options.local
+                                      : false;
 }
 
 // The request as the host fills it; `query` and `targets` must outlive it.
@@ -119,10 +143,13 @@ SEARCHREQUEST MakeRequest(const Options& options, const std::string& query,
 void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outcome& outcome) {
     outcome.load = plugin.Load();
     const std::vector<TSI_HOOKPROC> hooks = AddedHooks();
-    std::vector<uint32_t> ids;
-    for (TSI_HOOKPROC hook : hooks) ids.push_back(RegisterTarget(hook));
-    outcome.addressId = ids.size() > 0 ? ids[0] : 0;
-    outcome.localId = ids.size() > 1 ? ids[1] : 0;
+    std::vector<Target> targets;
+    for (TSI_HOOKPROC hook : hooks) {
+        const Registered registered = RegisterTarget(hook);
+        targets.push_back(registered.target);
+        if (registered.target == Target::kAddress) outcome.addressId = registered.id;
+        if (registered.target == Target::kLocal) outcome.localId = registered.id;
+    }
 
     const std::string query = platform::ShiftJisFromUtf8(options.query);
     std::vector<uint32_t> chosen;
@@ -135,9 +162,9 @@ void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outc
         for (size_t h = 0; h < hooks.size(); ++h) {
             int context = static_cast<int>(h);  // this host's per-hook context
             const int result = hooks[h](kEventSearch, &context, &request);
-            const bool addressHook = h == 0;  // registered first
-            if (TargetChosen(options, addressHook)) {
-                outcome.searches.push_back({addressHook ? "address" : "local", result});
+            if (TargetChosen(options, targets[h])) {
+                outcome.searches.push_back(
+                    {targets[h] == Target::kAddress ? "address" : "local", result});
             }
         }
     }
