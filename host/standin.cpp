@@ -8,6 +8,10 @@
 #include <new>
 #include <string>
 
+#if NORROW_OS_WINDOWS
+#include <windows.h>
+#endif
+
 namespace {
 
 // One recorded call, with copies of the texts it carried.
@@ -110,6 +114,33 @@ int Serve(StandIn_HttpRequest request, char** answer, int32_t* answerLength) {
     return reply.result;
 }
 
+#if NORROW_OS_WINDOWS
+struct BoxAnswering {
+    HHOOK hook = nullptr;
+    StandIn_BoxCallback callback = nullptr;
+    void* context = nullptr;
+};
+
+BoxAnswering boxAnswering;
+
+bool IsDialog(HWND window) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    return std::strcmp(name, "#32770") == 0;
+}
+
+// A dialog box has its text and icon once it has handled WM_INITDIALOG.
+LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && boxAnswering.callback != nullptr &&
+        message->message == WM_INITDIALOG && IsDialog(message->hwnd)) {
+        boxAnswering.callback(boxAnswering.context, message->hwnd);
+        PostMessageA(message->hwnd, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(boxAnswering.hook, code, wParam, lParam);
+}
+#endif
+
 }  // namespace
 
 extern "C" {
@@ -172,6 +203,22 @@ int Desktop_MessageBox(const char* text, unsigned type) {
     record.call.result = button;
     return button;
 }
+
+#if NORROW_OS_WINDOWS
+int StandIn_AnswerBoxes(StandIn_BoxCallback callback, void* context) {
+    StandIn_StopAnsweringBoxes();
+    boxAnswering.callback = callback;
+    boxAnswering.context = context;
+    boxAnswering.hook =
+        SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    return boxAnswering.hook != nullptr ? 1 : 0;
+}
+
+void StandIn_StopAnsweringBoxes(void) {
+    if (boxAnswering.hook != nullptr) UnhookWindowsHookEx(boxAnswering.hook);
+    boxAnswering = BoxAnswering();
+}
+#endif
 
 // ---- The host's functions -----------------------------------------------------
 

@@ -82,6 +82,19 @@ STANDIN_API int Desktop_MessageBox(const char* text, unsigned type);
 typedef int (*StandIn_MessageBoxHandler)(void* context, const char* text, unsigned type);
 STANDIN_API void StandIn_SetMessageBoxHandler(StandIn_MessageBoxHandler handler, void* context);
 
+#if NORROW_OS_WINDOWS
+/* ---- Message boxes (the desktop of the Windows build) ------------------- */
+
+/* While set, each dialog box ("#32770") that opens on the thread that set it
+ * is handed to `callback` once it has handled WM_INITDIALOG (it then shows its
+ * text and icon; `box` is its HWND), on that thread, and then answered with
+ * OK. One at a time: setting again replaces the last. The hook allocates
+ * nothing. 1 when set, 0 when Windows refused the hook. */
+typedef void (*StandIn_BoxCallback)(void* context, void* box);
+STANDIN_API int StandIn_AnswerBoxes(StandIn_BoxCallback callback, void* context);
+STANDIN_API void StandIn_StopAnsweringBoxes(void);
+#endif
+
 /* ---- Watching the host at work ------------------------------------------ */
 
 /* Called with 1 as each of the host's functions (and Desktop_MessageBox)

@@ -16,6 +16,7 @@ namespace {
 
 using tools::AnswerSearch;
 using tools::AnswerServerInfo;
+using tools::Box;
 using tools::Gazetteer;
 using tools::Place;
 
@@ -51,6 +52,46 @@ TEST(Gazetteer, Search) {
         << "the local search leaves prefectures and cities out";
     const tools::Box tokyo{139.5, 35.5, 140.0, 35.8};
     EXPECT_EQ(Names(Small().Search("", true, &tokyo)), (V{"東京駅", "A&B <タワー>"}));
+}
+
+TEST(Box, ReadsWestSouthEastNorthAsEachReaderAsks) {
+    using tools::BoxParts;
+    constexpr Box kUntouched{-1, -1, -1, -1};
+    struct Case {
+        const char* text;
+        BoxParts parts;
+        bool read;
+        Box box;  // kUntouched when not read
+    };
+    const Case cases[] = {
+        {"139.5,35.5,140.0,35.8", BoxParts::kLenient, true, {139.5, 35.5, 140.0, 35.8}},
+        {"139.5,35.5,140.0,35.8", BoxParts::kNumbers, true, {139.5, 35.5, 140.0, 35.8}},
+        {"-1.5e1,+2,3.,.4", BoxParts::kNumbers, true, {-15, 2, 3, 0.4}},
+        {" 1,2,3,4", BoxParts::kNumbers, true, {1, 2, 3, 4}},
+        {"1,2,3", BoxParts::kLenient, false, kUntouched},
+        {"1,2,3", BoxParts::kNumbers, false, kUntouched},
+        {"", BoxParts::kLenient, false, kUntouched},
+        {"", BoxParts::kNumbers, false, kUntouched},
+        // The services read what atof reads; the command line wants numbers.
+        {"1,,3,4", BoxParts::kLenient, true, {1, 0, 3, 4}},
+        {"1,,3,4", BoxParts::kNumbers, false, kUntouched},
+        {"1,2,3,", BoxParts::kLenient, true, {1, 2, 3, 0}},
+        {"1,2,3,", BoxParts::kNumbers, false, kUntouched},
+        {"1,2,3,4,5", BoxParts::kLenient, true, {1, 2, 3, 4}},
+        {"1,2,3,4,5", BoxParts::kNumbers, false, kUntouched},
+        {"1x,2,3,north", BoxParts::kLenient, true, {1, 2, 3, 0}},
+        {"1x,2,3,4", BoxParts::kNumbers, false, kUntouched},
+        {"1,2,3,4 ", BoxParts::kNumbers, false, kUntouched},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + (c.parts == BoxParts::kNumbers ? " (numbers)" : ""));
+        Box box = kUntouched;
+        EXPECT_EQ(tools::ReadBox(c.text, c.parts, box), c.read);
+        EXPECT_EQ(box.west, c.box.west);
+        EXPECT_EQ(box.south, c.box.south);
+        EXPECT_EQ(box.east, c.box.east);
+        EXPECT_EQ(box.north, c.box.north);
+    }
 }
 
 TEST(BuiltInGazetteer, HoldsTheWholeCountry) {

@@ -152,6 +152,7 @@ USAGE_ERRORS = [
     (["search"], "search takes one QUERY"),
     (["search", "x", "--frobnicate"], "unknown option --frobnicate"),
     (["search", "x", "--target", "everywhere"], "--target takes address, local or both"),
+    (["search", "x", "--bbox", "139.5,,139.75,35.75"], "--bbox takes four numbers W,S,E,N"),
     (["search", "x", "--answer", "no/such/file.xml"], "cannot read"),
     (["search", "x", "--plugin", "no-such-plugin.tsp"], "no-such-plugin.tsp"),
     (["fly"], "unknown command"),

@@ -109,32 +109,16 @@ std::string ReadDataFile(const std::string& name) {
 #if NORROW_OS_WINDOWS
 namespace {
 
-HHOOK boxHook = nullptr;
 HWND boxHost = nullptr;
 SeenBox lastBox;
 
-bool IsDialog(HWND window) {
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof name);
-    return std::strcmp(name, "#32770") == 0;
-}
-
-// Notes what `box` shows and presses its OK.
-void Answer(HWND box) {
+// Notes what the box shows; the stand-in host presses its OK.
+void NoteBox(void*, void* window) {
+    const auto box = static_cast<HWND>(window);
     lastBox.found = true;
     lastBox.hostEnabled = IsWindowEnabled(boxHost) != FALSE;
     lastBox.owner = GetWindow(box, GW_OWNER);
     GetDlgItemTextA(box, 0xFFFF, lastBox.text, sizeof lastBox.text);  // the message's static
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
-// A dialog box has its text once it has handled WM_INITDIALOG.
-LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && message->message == WM_INITDIALOG && IsDialog(message->hwnd)) {
-        Answer(message->hwnd);
-    }
-    return CallNextHookEx(boxHook, code, wParam, lParam);
 }
 
 }  // namespace
@@ -142,10 +126,10 @@ LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
 AnsweredBoxes::AnsweredBoxes(void* host) {
     lastBox = SeenBox();
     boxHost = static_cast<HWND>(host);
-    boxHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    StandIn_AnswerBoxes(NoteBox, nullptr);
 }
 
-AnsweredBoxes::~AnsweredBoxes() { UnhookWindowsHookEx(boxHook); }
+AnsweredBoxes::~AnsweredBoxes() { StandIn_StopAnsweringBoxes(); }
 
 const SeenBox& AnsweredBoxes::Last() const { return lastBox; }
 #endif

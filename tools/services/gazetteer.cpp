@@ -1,10 +1,31 @@
 #include "services/gazetteer.h"
 
+#include <cstdlib>
+
 #include "platform/numbers.h"
 
 namespace norrow::tools {
 
 extern const char kBuiltInGazetteer[];  // generated from data/gazetteer.tsv
+
+bool ReadBox(std::string_view text, BoxParts parts, Box& box) {
+    double values[4];
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t end = i < 3 ? text.find(',', start) : text.size();
+        if (end == std::string_view::npos) return false;
+        const std::string part(text.substr(start, end - start));
+        if (parts == BoxParts::kNumbers) {
+            char* stop = nullptr;
+            std::strtod(part.c_str(), &stop);  // only to check that the whole part is a number
+            if (part.empty() || *stop != '\0') return false;
+        }
+        values[i] = platform::ReadDouble(part.data(), part.size());
+        start = end + 1;
+    }
+    box = {values[0], values[1], values[2], values[3]};
+    return true;
+}
 
 namespace {
 

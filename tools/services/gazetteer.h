@@ -25,6 +25,15 @@ struct Box {
     }
 };
 
+enum class BoxParts {
+    kLenient,  // each part as atof reads it (an empty or wordy part is 0); the last runs to the end
+    kNumbers,  // each part one number and nothing else
+};
+
+// Reads "W,S,E,N" into `box`; false, leaving `box` as it was, when `text` has
+// fewer than four parts or a part is not as `parts` asks.
+bool ReadBox(std::string_view text, BoxParts parts, Box& box);
+
 class Gazetteer {
 public:
     // Reads the TSV text (UTF-8): "kind name yomi address latitude longitude",

@@ -53,19 +53,6 @@ HttpAnswer ErrorAnswer(int status, const std::string& message) {
                 "</Message>\n</Error>\n"};
 }
 
-bool ReadBox(const std::string& text, Box& box) {
-    double values[4];
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t end = i < 3 ? text.find(',', start) : text.size();
-        if (end == std::string::npos) return false;
-        values[i] = platform::ReadDouble(text.data() + start, end - start);
-        start = end + 1;
-    }
-    box = {values[0], values[1], values[2], values[3]};
-    return true;
-}
-
 void AppendFeature(testkit::YdfWriter& page, const Place& place, int id, bool tokyoDatum) {
     double latitude = place.latitude, longitude = place.longitude;
     if (tokyoDatum) ToTokyoDatum(latitude, longitude);
@@ -128,7 +115,8 @@ HttpAnswer AnswerSearch(std::string_view target, const Gazetteer& gazetteer) {
     std::string query = parameters["query"];
     if (parameters["ei"] == "SJIS") query = platform::Utf8FromShiftJis(query);
     Box box{};
-    const bool hasBox = parameters.count("bbox") != 0 && ReadBox(parameters["bbox"], box);
+    const bool hasBox =
+        parameters.count("bbox") != 0 && ReadBox(parameters["bbox"], BoxParts::kLenient, box);
     const std::vector<const Place*> found =
         gazetteer.Search(query, addressSearch, hasBox ? &box : nullptr);
 

@@ -1,7 +1,6 @@
 #include "tamsel-sim/desktop.h"
 
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "platform/os.h"
@@ -61,21 +60,18 @@ std::vector<ShownBox> Desktop::Boxes() const {
 #if NORROW_OS_WINDOWS
 
 // The plug-in's boxes are real windows of this process, opened on the thread
-// that calls the plug-in: a hook on that thread sees each dialog box once it
-// has its text, reads its text and icon, and presses OK. (A watcher thread
-// polling for boxes would do too, but a second thread busy with windows
-// crashes Wine under emulation.)
+// that calls the plug-in: the stand-in host's hook on that thread hands over
+// each dialog box once it has its text, which is read with its icon before
+// the hook presses OK. (A watcher thread polling for boxes would do too, but
+// a second thread busy with windows crashes Wine under emulation.)
 struct Desktop::State {
     std::vector<ShownBox> boxes;
-    HHOOK hook = nullptr;
 };
 
 namespace {
 
 constexpr int kTextControl = 0xFFFF;            // the static that holds the message
 constexpr int kIconControls[] = {0x14, 0x440};  // the icon: Windows, Wine
-
-Desktop::State* current = nullptr;  // the desktop whose hook is set
 
 unsigned BoxType(HWND box) {
     const HICON stop = LoadIconA(nullptr, IDI_HAND);
@@ -90,44 +86,22 @@ unsigned BoxType(HWND box) {
     return 0;
 }
 
-bool IsDialog(HWND window) {
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof name);
-    return std::strcmp(name, "#32770") == 0;
-}
-
-// Records what `box` shows, draws it and presses its OK.
-void Answer(HWND box) {
+// Records what the box shows and draws it.
+void ShowBox(void* context, void* window) {
+    const auto box = static_cast<HWND>(window);
     char text[8192] = "";
     GetDlgItemTextA(box, kTextControl, text, sizeof text);
     ShownBox shown{BoxType(box), platform::Utf8FromShiftJis(text)};
     DrawBox(shown);
-    current->boxes.push_back(std::move(shown));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
-// A dialog box has its text and icon once it has handled WM_INITDIALOG.
-LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (code == HC_ACTION && current != nullptr && message->message == WM_INITDIALOG &&
-        IsDialog(message->hwnd)) {
-        Answer(message->hwnd);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+    static_cast<Desktop::State*>(context)->boxes.push_back(std::move(shown));
 }
 
 }  // namespace
 
 // Made on the thread that calls the plug-in; one desktop at a time.
-Desktop::Desktop() : state_(new State) {
-    current = state_.get();
-    state_->hook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
-}
+Desktop::Desktop() : state_(new State) { StandIn_AnswerBoxes(ShowBox, state_.get()); }
 
-Desktop::~Desktop() {
-    UnhookWindowsHookEx(state_->hook);
-    current = nullptr;
-}
+Desktop::~Desktop() { StandIn_StopAnsweringBoxes(); }
 
 std::vector<ShownBox> Desktop::Boxes() const { return state_->boxes; }
 

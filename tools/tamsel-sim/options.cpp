@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/numbers.h"
+#include "services/gazetteer.h"
 
 namespace norrow::sim {
 
@@ -53,27 +53,6 @@ bool ReadHostPort(const std::string& text, std::string& host, int& port) {
     return ReadInt(text.substr(colon + 1), port) && port > 0 && port < 65536;
 }
 
-bool ReadBox(const std::string& text, Options& options) {
-    double values[4];
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t end = i < 3 ? text.find(',', start) : text.size();
-        if (end == std::string::npos || end == start) return false;
-        const std::string part = text.substr(start, end - start);
-        char* stop = nullptr;
-        std::strtod(part.c_str(), &stop);  // only to check that the whole part is a number
-        if (*stop != '\0') return false;
-        values[i] = platform::ReadDouble(part.data(), part.size());
-        start = end + 1;
-    }
-    options.hasBox = true;
-    options.west = values[0];
-    options.south = values[1];
-    options.east = values[2];
-    options.north = values[3];
-    return true;
-}
-
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error) {
@@ -116,10 +95,16 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             options.local = text != "address";
         } else if (arg == "--bbox") {
             if (!value(text)) return false;
-            if (!ReadBox(text, options)) {
+            tools::Box box{};
+            if (!tools::ReadBox(text, tools::BoxParts::kNumbers, box)) {
                 error = "--bbox takes four numbers W,S,E,N, not '" + text + "'";
                 return false;
             }
+            options.hasBox = true;
+            options.west = box.west;
+            options.south = box.south;
+            options.east = box.east;
+            options.north = box.north;
         } else if (arg == "--host-version") {
             if (!value(text) ||
                 !ReadNumber(arg, text, INT32_MIN + 1, INT32_MAX, options.hostVersion, error))

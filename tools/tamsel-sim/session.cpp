@@ -1,157 +1,26 @@
 #include "tamsel-sim/session.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "contract/plugin_interface.h"
 #include "platform/os.h"
 #include "platform/recode.h"
+#include "search/search_texts.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"
-#include "tamsel-sim/http_client.h"
+#include "tamsel-sim/answerer.h"
 #include "tamsel-sim/plugin_library.h"
-
-#if NORROW_OS_WINDOWS
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
+#include "tamsel-sim/profile.h"
 
 namespace norrow::sim {
 namespace {
 
 constexpr uint32_t kPluginHandle = 0x4E52;  // what this host calls the plug-in
-constexpr char kProfileKey[] = "ServerInfoAt";
-
-// What answers the plug-in's requests when --answer is given without
-// --server-info: both services, three pages.
-constexpr char kBuiltInServerInfo[] =
-    "SERVERINFO\r\n"
-    "GEOCODER answers.invalid,/geocoder,,80,fixture\r\n"
-    "LOCALSEARCH answers.invalid,/localsearch,,80,fixture\r\n"
-    "MAXPAGE 3\r\n";
-
-bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path;
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-// Answers the host's HTTP requests: from files, or over the network through
-// the routes, or not at all.
-class Answerer {
-public:
-    enum Mode { kFiles, kNetwork, kFail };
-
-    Mode mode = kNetwork;
-    std::vector<std::string> answers;             // kFiles: the i-th GET gets the i-th
-    std::string serverInfo = kBuiltInServerInfo;  // the POST's answer in kFiles mode
-    bool hasServerInfo = false;                   // given by the user: for every mode
-    std::vector<Route> routes;
-
-    static int Handle(void* context, const StandIn_HttpRequest* request, StandIn_HttpReply* reply) {
-        return static_cast<Answerer*>(context)->Answer(*request, *reply);
-    }
-
-private:
-    int Answer(const StandIn_HttpRequest& request, StandIn_HttpReply& reply) {
-        reply = StandIn_HttpReply{};
-        if (mode == kFail) {
-            reply.result = 1;
-            return 0;
-        }
-        if (request.kind == StandIn_Post && (hasServerInfo || mode == kFiles)) {
-            return Deliver(serverInfo, reply);
-        }
-        if (mode == kFiles) {
-            const std::string& answer = answers[std::min(nextAnswer_, answers.size() - 1)];
-            ++nextAnswer_;
-            return Deliver(answer, reply);
-        }
-        HttpExchange exchange;
-        exchange.post = request.kind == StandIn_Post;
-        exchange.host = request.host != nullptr ? request.host : "";
-        exchange.port = request.port;
-        for (const Route& route : routes) {
-            if (route.fromHost == exchange.host && route.fromPort == exchange.port) {
-                exchange.host = route.toHost;
-                exchange.port = route.toPort;
-                break;
-            }
-        }
-        exchange.path = request.path != nullptr ? request.path : "";
-        exchange.header = request.header != nullptr ? request.header : "";
-        exchange.body = request.body != nullptr ? request.body : "";
-        exchange.userAgent = request.userAgent != nullptr ? request.userAgent : "";
-        exchange.timeoutMs = request.timeout;
-        HttpResponse response = Send(exchange);
-        if (response.status == 0) {
-            reply.result = 1;  // no connection
-            return 0;
-        }
-        network_ = std::move(response.body);
-        reply.bytes = network_.data();
-        reply.length = static_cast<int32_t>(network_.size());
-        // Only a 2xx answer counts as one; the body of any other still reaches the plug-in.
-        reply.result = response.status / 100 == 2 ? 0 : response.status;
-        return 0;
-    }
-
-    // `bytes` must outlive the reply: the host copies it after we return.
-    int Deliver(const std::string& bytes, StandIn_HttpReply& reply) {
-        reply.result = 0;
-        reply.bytes = bytes.data();
-        reply.length = static_cast<int32_t>(bytes.size());
-        return 0;
-    }
-
-    size_t nextAnswer_ = 0;
-    std::string network_;
-};
 
 std::string Utf8(const char* sjis) {
     return sjis != nullptr ? platform::Utf8FromShiftJis(sjis) : "";
-}
-
-void LoadProfile(const std::string& path) {
-    std::ifstream in(std::filesystem::u8path(path));
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        StandIn_SetProfileInt(
-            line.substr(0, equals).c_str(),
-            static_cast<uint32_t>(std::strtoul(line.c_str() + equals + 1, nullptr, 10)));
-    }
-}
-
-void SaveProfile(const std::string& path) {
-    uint32_t value = 0;
-    if (!StandIn_GetProfileInt(kProfileKey, &value)) return;
-    // Make the folders on the way, as a host makes its settings folder.
-    const size_t slash = path.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0) {
-        const std::string folder = path.substr(0, slash);
-        for (size_t at = 1; at <= folder.size(); ++at) {
-            if (at != folder.size() && folder[at] != '/' && folder[at] != '\\') continue;
-#if NORROW_OS_WINDOWS
-            CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
-#else
-            mkdir(folder.substr(0, at).c_str(), 0755);
-#endif
-        }
-    }
-    std::ofstream out(std::filesystem::u8path(path));
-    out << kProfileKey << '=' << value << '\n';
 }
 
 void CollectRecord(Outcome& outcome) {
@@ -188,10 +57,6 @@ void CollectRecord(Outcome& outcome) {
     }
 }
 
-bool TargetChosen(const Options& options, bool addressHook) {
-    return addressHook ? options.address : options.local;
-}
-
 }  // namespace
 
 bool Outcome::Served() const {
@@ -202,39 +67,7 @@ bool Outcome::Served() const {
     return true;
 }
 
-std::string DefaultProfilePath() {
-#if NORROW_OS_WINDOWS
-    const char* base = std::getenv("APPDATA");
-    return std::string(base != nullptr ? base : ".") + "\\tamsel-sim\\profile.ini";
-#else
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string base = config != nullptr && *config != '\0' ? config
-                             : home != nullptr ? std::string(home) + "/.config"
-                                               : ".";
-    return base + "/tamsel-sim/profile.ini";
-#endif
-}
-
 namespace {
-
-// Reads the answer files and the server information of the run.
-bool PrepareAnswers(const Options& options, Answerer& answerer, std::string& error) {
-    for (const std::string& file : options.answers) {
-        answerer.answers.emplace_back();
-        if (!ReadFile(file, answerer.answers.back(), error)) return false;
-    }
-    if (!options.serverInfo.empty()) {
-        answerer.serverInfo.clear();
-        if (!ReadFile(options.serverInfo, answerer.serverInfo, error)) return false;
-        answerer.hasServerInfo = true;
-    }
-    answerer.mode = options.httpFail          ? Answerer::kFail
-                    : options.answers.empty() ? Answerer::kNetwork
-                                              : Answerer::kFiles;
-    answerer.routes = options.routes;
-    return true;
-}
 
 // The hook procedures the plug-in registered, in their order.
 std::vector<TSI_HOOKPROC> AddedHooks() {
@@ -248,16 +81,42 @@ std::vector<TSI_HOOKPROC> AddedHooks() {
     return hooks;
 }
 
-// Sends event 1003 to a hook; returns the id the host gave its target.
-uint32_t RegisterTarget(TSI_HOOKPROC hook) {
+// The search targets this host tells apart.
+enum class Target { kNone, kAddress, kLocal };
+
+struct Registered {
+    Target target = Target::kNone;
+    uint32_t id = 0;
+};
+
+// The target a name given to TSI_InsertSearchTarget stands for.
+Target TargetNamed(const char* name) {
+    if (name == nullptr) return Target::kNone;
+    if (std::strcmp(name, search::text::kGeocoderName) == 0) return Target::kAddress;
+    if (std::strcmp(name, search::text::kLocalName) == 0) return Target::kLocal;
+    return Target::kNone;
+}
+
+// Sends event 1003 to a hook; returns the target it inserted and the id the
+// host gave it (the last one, should it insert more).
+Registered RegisterTarget(TSI_HOOKPROC hook) {
     const int before = StandIn_CallCount();
     hook(kEventRegisterTarget, nullptr, nullptr);
-    uint32_t id = 0;
+    Registered registered;
     for (int i = before; i < StandIn_CallCount(); ++i) {
         const StandIn_Call& call = *StandIn_GetCall(i);
-        if (call.function == StandIn_FnInsertSearchTarget) id = static_cast<uint32_t>(call.result);
+        if (call.function == StandIn_FnInsertSearchTarget) {
+            registered = {TargetNamed(call.text), static_cast<uint32_t>(call.result)};
+        }
     }
-    return id;
+    return registered;
+}
+
+// Whether the request names the target of a hook; a hook of neither target never counts.
+bool TargetChosen(const Options& options, Target target) {
+    return target == Target::kAddress ? options.address
+           : target == Target::kLocal ? options.local
+                                      : false;
 }
 
 // The request as the host fills it; `query` and `targets` must outlive it.
@@ -283,10 +142,13 @@ SEARCHREQUEST MakeRequest(const Options& options, const std::string& query,
 void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outcome& outcome) {
     outcome.load = plugin.Load();
     const std::vector<TSI_HOOKPROC> hooks = AddedHooks();
-    std::vector<uint32_t> ids;
-    for (TSI_HOOKPROC hook : hooks) ids.push_back(RegisterTarget(hook));
-    outcome.addressId = ids.size() > 0 ? ids[0] : 0;
-    outcome.localId = ids.size() > 1 ? ids[1] : 0;
+    std::vector<Target> targets;
+    for (TSI_HOOKPROC hook : hooks) {
+        const Registered registered = RegisterTarget(hook);
+        targets.push_back(registered.target);
+        if (registered.target == Target::kAddress) outcome.addressId = registered.id;
+        if (registered.target == Target::kLocal) outcome.localId = registered.id;
+    }
 
     const std::string query = platform::ShiftJisFromUtf8(options.query);
     std::vector<uint32_t> chosen;
@@ -299,9 +161,9 @@ void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outc
         for (size_t h = 0; h < hooks.size(); ++h) {
             int context = static_cast<int>(h);  // this host's per-hook context
             const int result = hooks[h](kEventSearch, &context, &request);
-            const bool addressHook = h == 0;  // registered first
-            if (TargetChosen(options, addressHook)) {
-                outcome.searches.push_back({addressHook ? "address" : "local", result});
+            if (TargetChosen(options, targets[h])) {
+                outcome.searches.push_back(
+                    {targets[h] == Target::kAddress ? "address" : "local", result});
             }
         }
     }
@@ -317,7 +179,7 @@ void DriveLoadedPlugin(const PluginLibrary& plugin, const Options& options, Outc
 
 bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
     Answerer answerer;
-    if (!PrepareAnswers(options, answerer, error)) return false;
+    if (!answerer.Prepare(options, error)) return false;
     StandIn_Reset();
     StandIn_SetVersion(options.hostVersion);
     StandIn_SetOnline(options.offline ? 0 : 1);

@@ -60,7 +60,4 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error);
 // Loads the plug-in and calls About. Returns its result, or -1 with a reason.
 int RunAbout(const Options& options, std::string& error);
 
-// The profile file used when --profile is not given.
-std::string DefaultProfilePath();
-
 }  // namespace norrow::sim
