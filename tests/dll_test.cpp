@@ -6,6 +6,7 @@
 #include "contract/plugin_interface.h"
 #include "platform/os.h"
 #include "support/plugin_test.h"
+#include "tamsel-sim/plugin_library.h"
 
 #if NORROW_OS_WINDOWS
 #include <windows.h>
@@ -14,8 +15,6 @@
 
 #include "support/failing_allocator.h"
 #include "support/search_support.h"
-#else
-#include <dlfcn.h>
 #endif
 
 namespace norrow::test {
@@ -23,49 +22,18 @@ namespace {
 
 std::string PluginPath() { return LocalPath(NORROW_PLUGIN_PATH); }
 
-class Library {
-public:
-    explicit Library(const std::string& path) {
-#if NORROW_OS_WINDOWS
-        handle_ = LoadLibraryA(path.c_str());
-#else
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    }
-    ~Library() {
-        if (handle_ == nullptr) return;
-#if NORROW_OS_WINDOWS
-        FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-        dlclose(handle_);
-#endif
-    }
-    bool Loaded() const { return handle_ != nullptr; }
-    template <typename Function>
-    Function Find(const char* name) const {
-#if NORROW_OS_WINDOWS
-        return reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)));
-#else
-        return reinterpret_cast<Function>(dlsym(handle_, name));
-#endif
-    }
-
-private:
-    void* handle_ = nullptr;
-};
+using sim::PluginLibrary;
 
 TEST(PluginLibrary, AttachDetachAttachAgain) {
     StandIn_Reset();
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
-        Library library(PluginPath());
-        ASSERT_TRUE(library.Loaded()) << PluginPath();
-        const auto create = library.Find<PluginCreateProc>("Create");
-        const auto load = library.Find<PluginEntryProc>("Load");
-        const auto close = library.Find<PluginEntryProc>("Close");
-        const auto release = library.Find<PluginEntryProc>("Release");
-        ASSERT_TRUE(create && load && close && release && library.Find<PluginEntryProc>("About"));
+        PluginLibrary library;
+        std::string error;
+        ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
+        const PluginCreateProc create = library.Create;
+        const PluginEntryProc load = library.Load, close = library.Close, release = library.Release;
+        ASSERT_TRUE(create && load && close && release && library.About);
 
         PLUGININFO info{};
         EXPECT_EQ(create(&info, 7), 1);
@@ -95,8 +63,9 @@ TEST(PluginLibrary, AttachDetachAttachAgain) {
 // call of a thread nor after a successful search, and the next search works.
 TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     StandIn_Reset();
-    Library library(PluginPath());
-    ASSERT_TRUE(library.Loaded()) << PluginPath();
+    PluginLibrary library;
+    std::string error;
+    ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
     // Created, loaded and searched once on another thread, so that the first
     // case below is this thread's first hook call.
     TSI_HOOKPROC address = nullptr;
@@ -104,8 +73,8 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     int32_t setUp[3] = {};
     std::thread([&] {
         PLUGININFO info{};
-        setUp[0] = library.Find<PluginCreateProc>("Create")(&info, 7);
-        setUp[1] = library.Find<PluginEntryProc>("Load")();
+        setUp[0] = library.Create(&info, 7);
+        setUp[1] = library.Load();
         address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
         StandIn_SetNextTargetId(31);
         address(kEventRegisterTarget, nullptr, nullptr);
@@ -153,7 +122,7 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
         EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "the next search";
         EXPECT_EQ(request.record.resultCount, 4);
     }
-    EXPECT_EQ(library.Find<PluginEntryProc>("Release")(), 1);
+    EXPECT_EQ(library.Release(), 1);
 }
 
 std::string VersionString(const std::vector<char>& info, const char* name) {

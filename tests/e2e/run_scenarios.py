@@ -206,7 +206,7 @@ class Runner:
         self.routes = ["--route", "%s:80=127.0.0.1:%d" % (POST["host"], port)]
 
     def run(self, args, timeout=300):
-        return run_to_files(self.command(args), timeout=timeout)
+        return run_to_files(self.command(args), timeout=timeout, windows=bool(self.options.wine))
 
     def report(self, name, problems, stderr=b""):
         if problems:

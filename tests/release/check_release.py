@@ -125,7 +125,7 @@ def check_search(checks, folder, options):
         result = run_to_files(
             [options.wine, os.path.join(folder, "tamsel-sim.exe"), "search", "富士山", "--json",
              "--route", "%s:80=127.0.0.1:%d" % (options.host, port),
-             "--profile", "Z:" + os.path.join(folder, "profile.ini")], timeout=600)
+             "--profile", "Z:" + os.path.join(folder, "profile.ini")], timeout=600, windows=True)
     finally:
         stop_services(services)
     problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]

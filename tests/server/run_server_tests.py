@@ -339,7 +339,7 @@ class Runner(Tally):
             sim, "search", "富士山", "--target", "both", "--json",
             "--route", "%s:80=127.0.0.1:%d" % (host, server.port),
             "--profile", self.sim_path(profile)]
-        result = run_to_files(command, timeout=600)
+        result = run_to_files(command, timeout=600, windows=bool(self.options.wine))
         problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]
         try:
             document = json.loads(result.stdout.decode("utf-8"))

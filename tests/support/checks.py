@@ -1,9 +1,13 @@
 """What the Python test scripts share: a tally of named checks, a free port
 on loopback, and the stand-in services of the Linux tamsel-sim started apart."""
+import os
 import socket
 import subprocess
 import sys
 import tempfile
+
+# Set by build/wine.env where Wine's 32-bit programs run under qemu-user.
+WINE_EMULATED = os.environ.get("NORROW_WINE_WAY") == "emulated"
 
 
 class Tally:
@@ -51,11 +55,32 @@ def stop_services(process):
         process.wait()
 
 
-def run_to_files(command, timeout):
+def run_to_files(command, timeout, windows=False):
     """Runs `command` with its output going to files, not pipes, and returns
     the CompletedProcess with both read back as bytes. Under Wine a process
     that Wine starts on the way (explorer.exe for the first window, say)
-    inherits a pipe and holds it open long after the program has ended."""
+    inherits a pipe and holds it open long after the program has ended.
+
+    A Windows program (`windows`) under Wine under qemu-user is now and then
+    killed by a signal, or hangs, inside the emulator, whatever program it is
+    (RELIABILITY.md): there, and only there, such a run is made once more,
+    and that is printed. An exit status of the program's own is never
+    retried, nor is anything on the native way."""
+    try:
+        result = _run_to_files(command, timeout)
+        if not (windows and WINE_EMULATED and result.returncode < 0):
+            return result
+        what = "ended by signal %d" % -result.returncode
+    except subprocess.TimeoutExpired:
+        if not (windows and WINE_EMULATED):
+            raise
+        what = "did not end within %d s" % timeout
+    print("     (under emulation the Windows program %s; run once more)" % what)
+    sys.stdout.flush()
+    return _run_to_files(command, timeout)
+
+
+def _run_to_files(command, timeout):
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         process = subprocess.run(command, stdout=out, stderr=err, timeout=timeout)
         out.seek(0)
