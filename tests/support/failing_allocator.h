@@ -1,9 +1,10 @@
 // The test executable's operator new (testkit/hooked_new.h), which a test
 // can make fail at the n-th allocation of the plug-in from now, to walk
-// through every allocation point of a piece of code. What the stand-in host allocates for
-// itself (its record of calls, the answer buffers it hands over, the boxes a
-// test captures) is the host's business: it neither counts nor fails, as a
-// real host's allocations never reach the plug-in's operator new.
+// through every allocation point of a piece of code. What the stand-in host
+// allocates for itself (its record of calls, the answer buffers it hands
+// over, the boxes a test captures) is the host's business: it neither counts
+// nor fails, as a real host's allocations never reach the plug-in's operator
+// new.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,5 @@
 #include "support/plugin_test.h"
 
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>

@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "plugin/entry.h"
+
 namespace norrow::sim {
 
-// The one entry the host keeps: when the server information was fetched.
-constexpr char kProfileKey[] = "ServerInfoAt";
+// The one entry the host keeps: the plug-in's, when the server information
+// was fetched.
+using plugin::kProfileKey;
 
 // The profile file used when --profile is not given.
 std::string DefaultProfilePath();
