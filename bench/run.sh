@@ -10,6 +10,8 @@ build/bench/bin/page_bench --benchmark_min_time=1 --benchmark_format=console \
 build/bench/bin/page_timer 4000 > build/bench/timer-linux.txt
 windows=""
 if cmake --preset mingw >/dev/null 2>&1 && cmake --build --preset mingw --target page_timer >/dev/null 2>&1; then
+  norrow_root=$PWD
+  . cmake/wine-env  # the project's own prefix: the wineserver calls below touch no other
   wineserver -p >/dev/null 2>&1 || true
   cmake/wine-run cmd /c exit >/dev/null 2>&1 </dev/null || true
   if cmake/wine-run build/mingw/bin/page_timer.exe 4000 > build/bench/timer-windows.txt; then

@@ -48,16 +48,17 @@ build() {
   return 1
 }
 
-# The Windows suites run on a virtual display (a message box needs one), with
-# one persistent Wine server for the whole run and Wine's own services started
+# The Windows suites run on a virtual display (a message box needs one), in the
+# project's own Wine prefix (cmake/wine-env), with one persistent Wine server
+# (that prefix's, no other) for the whole run and Wine's own services started
 # with their output away from ctest's pipes (else ctest waits for them).
 # Where the kernel runs no 32-bit code, scripts/ia32 (run by the setup) has
 # left build/wine.env: Wine then runs under qemu-user, its prefix under build/,
 # and each Windows process starts in seconds, so a test may take longer.
 windows_suite() {
-  local way=natively timeout=600
+  local way=natively timeout=600 norrow_root=$PWD
+  . cmake/wine-env
   if [ -f build/wine.env ]; then
-    . build/wine.env
     way="under emulation"
     timeout=1800
   fi
