@@ -54,7 +54,16 @@ inline int32_t SearchLocal(SEARCHREQUEST* request, void* hostContext, int32_t of
 // reads the total and the status of an answer already in the ANSI code page
 // and appends its hits to the store. False after showing the service's
 // message (a service error, or no memory for a hit).
+//
+// The plain reading finds each element with FindXmlElement, narrowing from
+// the whole answer to the YDF content, a Feature, its Geometry, and so on.
+bool ReadPageAnswerPlainly(const Service& service, XmlRange answer, int32_t& total);
+// The same in one pass over the answer (page_walk.h), which reads the page
+// plainly where the walk cannot be sure to find what the plain reading finds.
 bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total);
+// The reading a page search uses: ReadPageAnswer. Tests point it at the plain
+// reading to hold both to the same tables.
+extern bool (*pageReading)(const Service& service, XmlRange answer, int32_t& total);
 
 // The path and query of a page request. Returns kUrlReady, kUrlRefused (a
 // request no page serves) or kUrlQueryNotConverted.

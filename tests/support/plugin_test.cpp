@@ -83,6 +83,7 @@ void ResetPluginState() {
     search::localTargetId = 0;
     results::ResetSearchResults();
     results::searchResults.growBy = 0;
+    search::pageReading = search::ReadPageAnswer;
 }
 
 std::string Sjis(const std::string& utf8) { return platform::ShiftJisFromUtf8(utf8); }
