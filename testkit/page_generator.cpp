@@ -13,15 +13,14 @@ struct Child {
 };
 
 // What each element may hold; the first children are the likeliest.
-const Child kYdfChildren[] = {{"Feature", kFeature}, {"ResultInfo", kResultInfo},
-                              {"Feature", kFeature}, {"Skip", kStation}};
+const Child kYdfChildren[] = {
+    {"Feature", kFeature}, {"ResultInfo", kResultInfo}, {"Feature", kFeature}, {"Skip", kStation}};
 const Child kResultInfoChildren[] = {{"Total", kText}, {"Status", kText}, {"Count", kText}};
-const Child kFeatureChildren[] = {{"Name", kText},         {"Geometry", kGeometry},
-                                  {"Property", kProperty}, {"Id", kText},
-                                  {"Gid", kText},          {"Station", kStation}};
+const Child kFeatureChildren[] = {{"Name", kText}, {"Geometry", kGeometry}, {"Property", kProperty},
+                                  {"Id", kText},   {"Gid", kText},          {"Station", kStation}};
 const Child kGeometryChildren[] = {{"Coordinates", kText}, {"Type", kText}, {"BoundingBox", kText}};
-const Child kPropertyChildren[] = {{"Yomi", kText}, {"Address", kText}, {"Station", kStation},
-                                   {"Uid", kText}};
+const Child kPropertyChildren[] = {
+    {"Yomi", kText}, {"Address", kText}, {"Station", kStation}, {"Uid", kText}};
 const Child kStationChildren[] = {{"Name", kText}, {"Geometry", kGeometry}, {"Id", kText}};
 const Child kTextChildren[] = {{"b", kText}, {"Name", kText}, {"Yomi", kText}};
 
@@ -50,11 +49,16 @@ const std::string kTexts[] = {
 
 // Pieces no service sends.
 const char* const kFlaws[] = {
-    "<!-- c -->", "<!--c-->",     "<![CDATA[</Name>]]>", "<?pi?>",     "</Stray>",  "<b x=\"-\">",
-    "<b/>",       "<Name/>",      "<Name />",            "<Feature/>", "< >",       "<>",
-    "<a/b>",      "<",            ">",                   "<Name x='<'>", "</YDF>",  "<YDF>",
-    "<Feature>",  "</Feature>",   "</Name>",             "<Name>",     "<Geometry>", "</Property>",
-    "</",         "<a?>",         "<a-b>",               "<a x='1'>",  "<Ydf/>",    "</resultinfo>",
+    "<!-- c -->",   "<!--c-->",   "<![CDATA[</Name>]]>",
+    "<?pi?>",       "</Stray>",   "<b x=\"-\">",
+    "<b/>",         "<Name/>",    "<Name />",
+    "<Feature/>",   "< >",        "<>",
+    "<a/b>",        "<",          ">",
+    "<Name x='<'>", "</YDF>",     "<YDF>",
+    "<Feature>",    "</Feature>", "</Name>",
+    "<Name>",       "<Geometry>", "</Property>",
+    "</",           "<a?>",       "<a-b>",
+    "<a x='1'>",    "<Ydf/>",     "</resultinfo>",
 };
 
 class Generator {
@@ -95,7 +99,7 @@ private:
         for (const char* c = name; *c != '\0'; ++c) {
             const bool upper = *c >= 'A' && *c <= 'Z';
             const bool lower = *c >= 'a' && *c <= 'z';
-            out_ += form == 1 && upper ? static_cast<char>(*c + 32)
+            out_ += form == 1 && upper   ? static_cast<char>(*c + 32)
                     : form == 2 && lower ? static_cast<char>(*c - 32)
                                          : *c;
         }

@@ -88,6 +88,23 @@ struct WalkNameEnds {
 };
 constexpr WalkNameEnds kWalkNameEnds;
 
+// The first byte in [from, end) that `ends` a name, or null. Every such byte
+// lies below 0x3F, so eight bytes at a time are passed over up to the first
+// byte below 0x3F, and the bytes from there are looked at one by one. (In
+// the walk, where most tags are read once, this pays; in the locator, which
+// reads the same names again and again, the plain loop does better.)
+inline const char* NameEnd(const char* from, const char* end, const bool (&ends)[256]) {
+    const char* p = from;
+    for (; end - p >= 8; p += 8) {
+        const uint64_t low = bytes::BytesBelow(bytes::Load8(p), 0x3F);
+        if (low != 0) {
+            p += bytes::LowestByte(low);  // the lowest byte marked is always below 0x3F
+            break;
+        }
+    }
+    return bytes::NameEnd(p, end, ends);
+}
+
 // Whether `name` is `lower` (lower-case ASCII letters) in any letter case
 // (rule 8).
 inline bool IsNamed(string_view name, string_view lower) {
@@ -131,8 +148,34 @@ struct Frame {
     string_view name;     // as the start tag spells it
     const char* content;  // behind the start tag's ">"
     Role role;
-    uint16_t opened;  // the sought names met at its level so far, one bit per role (rule 4)
+    uint16_t opened;   // the sought names met at its level so far, one bit per role (rule 4)
+    uint32_t lengths;  // LengthBit of its name and of every name around it
 };
+
+// One bit for names of `length` bytes (lengths 32 apart share one).
+inline uint32_t LengthBit(size_t length) { return 1u << (length & 31); }
+
+// Whether `a` and `b`, two names inside an answer that ends at `end`, hold
+// the same bytes: eight at a time, the last eight read past the shorter name
+// where the answer goes on that far, with only the bytes of the names
+// compared (little-endian).
+inline bool SameBytes(string_view a, string_view b, const char* end) {
+    const size_t n = a.size();
+    if (b.size() != n) return false;
+    size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        if (bytes::Load8(a.data() + i) != bytes::Load8(b.data() + i)) return false;
+    }
+    if (i == n) return true;
+    if (end - (a.data() + i) >= 8 && end - (b.data() + i) >= 8) {
+        const uint64_t differ = bytes::Load8(a.data() + i) ^ bytes::Load8(b.data() + i);
+        return differ << (8 * (8 - (n - i))) == 0;
+    }
+    for (; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
 
 class Walker {
 public:
@@ -148,6 +191,12 @@ public:
         for (;;) {
             j = bytes::Find(j, end_, '<');
             if (j == nullptr) return NoYdf();
+            if (const char* t = InnermostEndTag(j)) {
+                Close(depth_ - 1, j);
+                if (depth_ == 0) return WalkVerdict::kSure;
+                j = t + 1;
+                continue;
+            }
             const Tag tag = ReadTag(j);
             switch (tag.kind) {
                 case Tag::kRunsOut:
@@ -190,14 +239,15 @@ private:
             if (k == nullptr) return NoYdf();
             const string_view name(p + 1, static_cast<size_t>(nameEnd - (p + 1)));
             const bool passedOver = k[-1] == '/' || k[-1] == '?' ||
-                                    (k[-1] == '-' && name == "!--") || (k - 2 >= start_ && k[-2] == '-');
+                                    (k[-1] == '-' && name == "!--") ||
+                                    (k - 2 >= start_ && k[-2] == '-');
             if (passedOver) {
                 p = k + 1;
                 continue;
             }
             if (!platform::EqualIgnoringCase(name, "YDF")) return WalkVerdict::kUnsure;
             if (k + 1 >= end_) return NoYdf();
-            frames_[0] = {name, k + 1, kYdf, 0};
+            frames_[0] = {name, k + 1, kYdf, 0, LengthBit(name.size())};
             depth_ = 1;
             content = k + 1;
             return WalkVerdict::kSure;
@@ -215,12 +265,12 @@ private:
         if (end_ - j < 2) return {Tag::kRunsOut, {}};  // the last byte starts no tag
         if (j[1] == '!' || j[1] == '?') return {Tag::kUnsure, {}};
         if (j[1] == '/') {
-            const char* t = bytes::NameEnd(j + 2, end_, kWalkNameEnds.end);
+            const char* t = NameEnd(j + 2, end_, kWalkNameEnds.end);
             if (t == nullptr) return {Tag::kRunsOut, {}};
             if (*t == '<') return {Tag::kUnsure, {}};
             return {Tag::kEnd, Span(j + 2, t), t + 1};
         }
-        const char* t = bytes::NameEnd(j + 1, end_, kWalkNameEnds.start);
+        const char* t = NameEnd(j + 1, end_, kWalkNameEnds.start);
         if (t == nullptr) return {Tag::kRunsOut, {}};
         if (t == j + 1 || *t == '<') return {Tag::kUnsure, {}};
         const string_view name = Span(j + 1, t);
@@ -232,11 +282,25 @@ private:
         const char* k = t;  // the tag's ">"
         if (*t != '>') {    // white space, then attributes
             k = bytes::Find(t + 1, end_, '>');
-            if (bytes::Find(t + 1, k != nullptr ? k : end_, '<') != nullptr) return {Tag::kUnsure, {}};
+            if (bytes::Find(t + 1, k != nullptr ? k : end_, '<') != nullptr)
+                return {Tag::kUnsure, {}};
             if (k == nullptr) return {Tag::kRunsOut, {}};
         }
         const bool passedOver = k[-1] == '/' || k[-1] == '?' || k[-2] == '-';
         return {passedOver ? Tag::kPassedOver : Tag::kStart, name, k + 1};
+    }
+
+    // The byte that ends the name of the tag at `j` when that tag is the end
+    // tag of the innermost open element, spelled as its start tag was: the
+    // common case, read without a scan. Null otherwise, and then ReadTag
+    // reads the tag.
+    const char* InnermostEndTag(const char* j) const {
+        const string_view open = frames_[depth_ - 1].name;
+        if (end_ - (j + 2) <= static_cast<std::ptrdiff_t>(open.size()) || j[1] != '/')
+            return nullptr;
+        const char* t = j + 2 + open.size();
+        const bool endsName = kWalkNameEnds.end[static_cast<unsigned char>(*t)] && *t != '<';
+        return endsName && SameBytes(Span(j + 2, t), open, end_) ? t : nullptr;
     }
 
     static string_view Span(const char* from, const char* to) {
@@ -249,11 +313,11 @@ private:
 
     // The open element named `name`, innermost first, or -1 (rule 8).
     int FrameNamed(string_view name) const {
+        if ((frames_[depth_ - 1].lengths & LengthBit(name.size())) == 0) return -1;
         for (int i = depth_ - 1; i >= 0; --i) {
             const string_view open = frames_[i].name;
-            if (open.size() == name.size() &&
-                (std::memcmp(open.data(), name.data(), name.size()) == 0 ||
-                 platform::EqualIgnoringCase(name, open))) {
+            if (SameBytes(name, open, end_) ||
+                (open.size() == name.size() && platform::EqualIgnoringCase(name, open))) {
                 return i;
             }
         }
@@ -280,32 +344,46 @@ private:
             default:
                 break;
         }
-        frames_[depth_++] = {name, content, role, 0};
+        frames_[depth_] = {name, content, role, 0, parent.lengths | LengthBit(name.size())};
+        ++depth_;
     }
 
     // What an element named `name` is at the level of `parent` (rule 4).
     static Role ChildRole(Frame& parent, string_view name) {
-        struct Sought {
-            Role parent;
-            string_view name;
-            Role role;
-        };
-        static constexpr Sought kSought[] = {
-            {kYdf, "feature", kFeature},         {kYdf, "resultinfo", kResultInfo},
-            {kResultInfo, "total", kTotal},      {kResultInfo, "status", kStatus},
-            {kFeature, "name", kName},           {kFeature, "geometry", kGeometry},
-            {kFeature, "property", kProperty},   {kGeometry, "coordinates", kCoordinates},
-            {kProperty, "yomi", kYomi},          {kProperty, "address", kAddress},
-        };
-        for (const Sought& sought : kSought) {
-            if (sought.parent != parent.role || !IsNamed(name, sought.name)) continue;
-            if (sought.role == kFeature) return kFeature;  // each one sought by a search of its own
-            const auto bit = static_cast<uint16_t>(1u << sought.role);
-            if (parent.opened & bit) return kSkipped;
-            parent.opened |= bit;
-            return sought.role;
+        Role role = kSkipped;
+        switch (parent.role) {
+            case kYdf:
+                if (IsNamed(name, "feature"))
+                    return kFeature;  // each one sought by a search of its own
+                if (IsNamed(name, "resultinfo")) role = kResultInfo;
+                break;
+            case kResultInfo:
+                role = IsNamed(name, "total")    ? kTotal
+                       : IsNamed(name, "status") ? kStatus
+                                                 : kSkipped;
+                break;
+            case kFeature:
+                role = IsNamed(name, "name")       ? kName
+                       : IsNamed(name, "geometry") ? kGeometry
+                       : IsNamed(name, "property") ? kProperty
+                                                   : kSkipped;
+                break;
+            case kGeometry:
+                if (IsNamed(name, "coordinates")) role = kCoordinates;
+                break;
+            case kProperty:
+                role = IsNamed(name, "yomi")      ? kYomi
+                       : IsNamed(name, "address") ? kAddress
+                                                  : kSkipped;
+                break;
+            default:
+                break;
         }
-        return kSkipped;
+        if (role == kSkipped) return kSkipped;
+        const auto bit = static_cast<uint16_t>(1u << role);
+        if (parent.opened & bit) return kSkipped;  // only the first is sought
+        parent.opened |= bit;
+        return role;
     }
 
     // The end tag at `endTag` closes open element `index`; those inside it

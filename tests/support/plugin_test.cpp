@@ -53,7 +53,10 @@ void PluginTest::SetUp() {
     platform::System().messageBox = CaptureBox;
 }
 
-void PluginTest::TearDown() { platform::System() = platform::NativeSystem(); }
+void PluginTest::TearDown() {
+    platform::System() = platform::NativeSystem();
+    search::pageReading = search::ReadPageAnswer;
+}
 
 void PluginTest::SetNow(int32_t seconds) { fakeNow = seconds; }
 const std::vector<CapturedBox>& PluginTest::Boxes() { return boxes; }
@@ -83,7 +86,6 @@ void ResetPluginState() {
     search::localTargetId = 0;
     results::ResetSearchResults();
     results::searchResults.growBy = 0;
-    search::pageReading = search::ReadPageAnswer;
 }
 
 std::string Sjis(const std::string& utf8) { return platform::ShiftJisFromUtf8(utf8); }

@@ -1,14 +1,12 @@
-#include "reading_outcome.h"
+#include "testkit/reading_outcome.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "results/search_results.h"
-#include "search/page_walk.h"
 #include "standin.h"
 
-namespace norrow::fuzz {
+namespace norrow::testkit {
 namespace {
 
 std::vector<std::string>* shownBoxes = nullptr;
@@ -22,24 +20,6 @@ template <typename T>
 void AppendBytes(std::string& out, const T& value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
-
-class NoHits final : public search::HitSink {
-public:
-    void Take(const search::HitTexts&) override {}
-};
-
-// How often the walk was sure, of generated answers and of the others.
-struct WalkCounts {
-    long sure[2] = {}, all[2] = {};
-    ~WalkCounts() {
-        const char* const kinds[] = {"other", "generated"};
-        for (int kind = 0; kind < 2; ++kind) {
-            if (all[kind] == 0) continue;
-            std::fprintf(stderr, "page walk: sure of %ld of %ld %s answers (%.1f%%)\n", sure[kind],
-                         all[kind], kinds[kind], 100.0 * sure[kind] / all[kind]);
-        }
-    }
-} walkCounts;
 
 }  // namespace
 
@@ -59,12 +39,14 @@ Outcome Read(Reading reading, const std::vector<char>& answer) {
                            outcome.total);
     for (int i = 0; i < StandIn_CallCount(); ++i) {
         const StandIn_Call* call = StandIn_GetCall(i);
-        if (call->function == StandIn_FnSetSearchStatus) outcome.statusLines.emplace_back(call->text);
+        if (call->function == StandIn_FnSetSearchStatus)
+            outcome.statusLines.emplace_back(call->text);
     }
     const results::SearchResultArray& store = results::searchResults;
     for (int32_t i = 0; i < store.size; ++i) {
         const SEARCHRESULT& hit = store.data[i];
-        for (const char* text : {hit.name, hit.yomi, hit.address}) outcome.hits.append(text, std::strlen(text) + 1);
+        for (const char* text : {hit.name, hit.yomi, hit.address})
+            outcome.hits.append(text, std::strlen(text) + 1);
         AppendBytes(outcome.hits, hit.longitude);
         AppendBytes(outcome.hits, hit.latitude);
         AppendBytes(outcome.hits, hit.targetId);
@@ -74,13 +56,4 @@ Outcome Read(Reading reading, const std::vector<char>& answer) {
     return outcome;
 }
 
-void CountWalk(const std::vector<char>& answer, bool generated) {
-    search::PageTexts page;
-    NoHits hits;
-    const auto verdict =
-        search::WalkPage({answer.data(), static_cast<int32_t>(answer.size())}, page, hits);
-    walkCounts.sure[generated] += verdict == search::WalkVerdict::kSure;
-    ++walkCounts.all[generated];
-}
-
-}  // namespace norrow::fuzz
+}  // namespace norrow::testkit

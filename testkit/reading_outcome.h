@@ -1,5 +1,5 @@
-// What a reading of an answer leaves behind, to hold the page walk to the
-// plain reading; and how often the walk was sure.
+// What a reading of an answer leaves behind: its result, total, status line,
+// boxes and hits, to hold the page walk to the plain reading.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include "search/page_search.h"
 
-namespace norrow::fuzz {
+namespace norrow::testkit {
 
 struct Outcome {
     bool read;
@@ -20,11 +20,9 @@ struct Outcome {
 
 using Reading = bool (*)(const search::Service&, search::XmlRange, int32_t&);
 
-// Reads `answer` with `reading` for the address search, from an empty store.
+// Reads `answer` with `reading` for the address search, from an empty store
+// (left empty again), through the stand-in host (reset first); replaces the
+// system's message box.
 Outcome Read(Reading reading, const std::vector<char>& answer);
 
-// Counts whether the walk is sure of `answer`, a generated one or not; the
-// counts are printed when the program ends.
-void CountWalk(const std::vector<char>& answer, bool generated);
-
-}  // namespace norrow::fuzz
+}  // namespace norrow::testkit
