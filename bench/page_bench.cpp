@@ -132,7 +132,7 @@ void ReadWholePage(const std::string& answer) {
     owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
     search::BringIntoAnsiCodePage(search::kGeocoder, owned);
     int32_t total = 0;
-    search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+    search::ReadPageAnswer(search::kGeocoder, owned, total);
     benchmark::DoNotOptimize(total);
 }
 
@@ -315,7 +315,7 @@ void PeakHeap(benchmark::State& state) {
         const size_t beforeStore = whole.PeakAboveStart();
         bench::HeapMeter store;
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+        search::ReadPageAnswer(search::kGeocoder, owned, total);
         storePerHit = static_cast<double>(store.PeakAboveStart()) / results::searchResults.size;
         page = (size + static_cast<double>(std::max(beforeStore, whole.PeakAboveStart()))) / size;
     }

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         search::Answer owned;
         handOver(owned);
         search::BringIntoAnsiCodePage(search::kGeocoder, owned);
-        search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+        search::ReadPageAnswer(search::kGeocoder, owned, total);
     });
     const double hand = Time(rounds, [&] {
         search::Answer owned;

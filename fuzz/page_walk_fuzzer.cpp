@@ -1,8 +1,9 @@
 // The page walk against the plain reading: any answer (the input's first byte
 // odd), or one generated from the input (even), read both ways, must give the
-// same result, total, status line, boxes and hits, byte for byte. Prints at
-// the end how often the walk was sure of what it read, so that a campaign
-// shows that the walk, not only its fallback, was tested.
+// same result, total, status line, boxes and hits, byte for byte; and where
+// the walk is sure, it must say what the locator says of a YDF element. At
+// the end it prints how often the walk was sure, so that a campaign shows
+// that the walk, not only its fallback, was tested.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,11 +17,6 @@
 namespace {
 
 using namespace norrow;
-
-class NoHits final : public search::HitSink {
-public:
-    void Take(const search::HitTexts&) override {}
-};
 
 struct WalkCounts {  // [0] other answers, [1] generated ones
     long sure[2] = {}, all[2] = {};
@@ -43,13 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        : std::string(data + 1, data + size);
     const std::vector<char> answer(text.begin(), text.end());  // nothing behind the answer
     const auto plain = testkit::Read(search::ReadPageAnswerPlainly, answer);
-    const auto walked = testkit::Read(search::ReadPageAnswer, answer);
-    FUZZ_CHECK(walked == plain);
+    const auto read = testkit::Read(search::ReadPageAnswer, answer);
+    FUZZ_CHECK(read == plain);
 
-    search::PageTexts page;
-    NoHits hits;
+    // Where the walk is sure, the page's test for a YDF element takes its word.
     const search::XmlRange range{answer.data(), static_cast<int32_t>(answer.size())};
-    walkCounts.sure[generated] += search::WalkPage(range, page, hits) == search::WalkVerdict::kSure;
+    search::WalkedPage walked;
+    search::WalkPage(range, walked);
+    const bool sure = walked.verdict == search::WalkVerdict::kSure;
+    search::XmlRange content{}, rest{};
+    FUZZ_CHECK(!sure ||
+               walked.page.ydf == (search::FindXmlElement(range, "YDF", content, rest) == 1));
+    walkCounts.sure[generated] += sure;
     ++walkCounts.all[generated];
     return 0;
 }

@@ -33,24 +33,17 @@ public:
 // The tables that read answers run against both readings of a page: the walk
 // (which falls back on the plain reading where it is unsure) and the plain
 // reading alone.
-struct Reading {
-    const char* name;
-    bool (*read)(const search::Service&, search::XmlRange, int32_t&);
-};
-
-class PageReadingTest : public PageSearchTest, public ::testing::WithParamInterface<Reading> {
+class PageReadingTest : public PageSearchTest, public ::testing::WithParamInterface<bool> {
 public:
     void SetUp() override {
         PageSearchTest::SetUp();
-        search::pageReading = GetParam().read;
+        search::readPagesPlainly = GetParam();
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(BothReadings, PageReadingTest,
-                         ::testing::Values(Reading{"walk", search::ReadPageAnswer},
-                                           Reading{"plain", search::ReadPageAnswerPlainly}),
-                         [](const ::testing::TestParamInfo<Reading>& info) {
-                             return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(BothReadings, PageReadingTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "plain" : "walk");
                          });
 
 // ---- The request ------------------------------------------------------------

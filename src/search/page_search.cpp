@@ -111,31 +111,6 @@ XmlRange Content(XmlRange parent, const char* name) {
     return {};
 }
 
-// The hits of a walk, held until the walk has said it is sure; a page of more
-// than kHeld hits is walked a second time to append them.
-class HeldHits final : public HitSink {
-public:
-    static constexpr int kHeld = 32;
-
-    void Take(const HitTexts& hit) override {
-        if (count_ < kHeld) held_[count_] = hit;
-        ++count_;
-    }
-    bool AllHeld() const { return count_ <= kHeld; }
-
-    // False when memory runs out.
-    bool AppendAll(const Service& service) const {
-        for (int i = 0; i < count_; ++i) {
-            if (!AppendHit(service, held_[i])) return false;
-        }
-        return true;
-    }
-
-private:
-    HitTexts held_[kHeld];
-    int count_ = 0;
-};
-
 // Appends the hits of a walk as they come, up to the first that finds no
 // memory.
 class AppendedHits final : public HitSink {
@@ -173,29 +148,47 @@ bool ReadPageAnswerPlainly(const Service& service, XmlRange answer, int32_t& tot
     return true;
 }
 
-bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total) {
+namespace {
+
+// The reading of an answer from its walk: where the walk is sure, the hits it
+// held (or, when it found more than it holds, those of a second walk); where
+// it is unsure, the plain reading.
+bool ReadWalkedAnswer(const Service& service, XmlRange answer, const WalkedPage& walked,
+                      int32_t& total) {
     total = 0;
-    PageTexts page;
-    HeldHits held;
-    if (WalkPage(answer, page, held) == WalkVerdict::kUnsure) {
+    if (walked.verdict == WalkVerdict::kUnsure)
         return ReadPageAnswerPlainly(service, answer, total);
-    }
-    if (!page.ydf) return true;  // a UTF-16 answer without hits
-    if (!StatusAccepted(service, page)) return false;
+    if (!walked.page.ydf) return true;  // a UTF-16 answer without hits
+    if (!StatusAccepted(service, walked.page)) return false;
     bool appended = true;
-    if (held.AllHeld()) {
-        appended = held.AppendAll(service);
+    if (walked.hits <= WalkedPage::kHeld) {
+        for (int i = 0; i < walked.hits && appended; ++i) {
+            appended = AppendHit(service, walked.held[i]);
+        }
     } else {
+        PageTexts page;
         AppendedHits appending(service);
         WalkPage(answer, page, appending);  // sure again: the same bytes
         appended = appending.ok();
     }
     if (!appended) return NoMemoryForHits(service);
-    total = ElementText(page.total).AsInt();
+    total = ElementText(walked.page.total).AsInt();
     return true;
 }
 
-bool (*pageReading)(const Service&, XmlRange, int32_t&) = ReadPageAnswer;
+}  // namespace
+
+bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total) {
+    WalkedPage walked;
+    WalkPage(answer, walked);
+    return ReadWalkedAnswer(service, answer, walked, total);
+}
+
+bool ReadPageAnswer(const Service& service, Answer& answer, int32_t& total) {
+    return ReadWalkedAnswer(service, answer.Bytes(), answer.Walked(), total);
+}
+
+bool readPagesPlainly = false;
 
 namespace {
 
@@ -235,7 +228,9 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
     if (!BringIntoAnsiCodePage(service, answer)) return -1;
 
     int32_t total = 0;
-    if (!pageReading(service, answer.Bytes(), total)) return -1;
+    const bool read = readPagesPlainly ? ReadPageAnswerPlainly(service, answer.Bytes(), total)
+                                       : ReadPageAnswer(service, answer, total);
+    if (!read) return -1;
     TSI_SetSearchURL(text::kAttribution);
     // Written last, so that a page that fails on the way writes nothing back.
     request->resultCount = results::searchResults.size;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "contract/plugin_interface.h"
+#include "search/answer.h"
 #include "search/xml_locator.h"
 #include "serverinfo/server_info.h"
 
@@ -61,9 +62,12 @@ bool ReadPageAnswerPlainly(const Service& service, XmlRange answer, int32_t& tot
 // The same in one pass over the answer (page_walk.h), which reads the page
 // plainly where the walk cannot be sure to find what the plain reading finds.
 bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total);
-// The reading a page search uses: ReadPageAnswer. Tests point it at the plain
-// reading to hold both to the same tables.
-extern bool (*pageReading)(const Service& service, XmlRange answer, int32_t& total);
+// The same from the walk of an answer that BringIntoAnsiCodePage has already
+// made, as a page search reads.
+bool ReadPageAnswer(const Service& service, Answer& answer, int32_t& total);
+// Whether page searches read plainly; tests set it to hold both readings to
+// the same tables.
+extern bool readPagesPlainly;
 
 // The path and query of a page request. Returns kUrlReady, kUrlRefused (a
 // request no page serves) or kUrlQueryNotConverted.

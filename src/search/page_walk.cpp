@@ -445,10 +445,28 @@ private:
     HitTexts hit_{};
 };
 
+// Holds the hits of a walk in a WalkedPage.
+class HeldHits final : public HitSink {
+public:
+    explicit HeldHits(WalkedPage& walked) : walked_(walked) { walked_.hits = 0; }
+    void Take(const HitTexts& hit) override {
+        if (walked_.hits < WalkedPage::kHeld) walked_.held[walked_.hits] = hit;
+        ++walked_.hits;
+    }
+
+private:
+    WalkedPage& walked_;
+};
+
 }  // namespace
 
 WalkVerdict WalkPage(XmlRange answer, PageTexts& page, HitSink& hits) {
     return Walker(answer, page, hits).Run();
+}
+
+void WalkPage(XmlRange answer, WalkedPage& walked) {
+    HeldHits held(walked);
+    walked.verdict = WalkPage(answer, walked.page, held);
 }
 
 }  // namespace norrow::search

@@ -31,6 +31,17 @@ protected:
 
 enum class WalkVerdict { kSure, kUnsure };
 
+// A walk with the hits it found held, up to kHeld of them: for a reading that
+// may append hits only once the walk is over, and for the test for a YDF
+// element that comes before the reading.
+struct WalkedPage {
+    static constexpr int kHeld = 32;
+    WalkVerdict verdict = WalkVerdict::kUnsure;
+    PageTexts page;
+    int hits = 0;  // all the hits the walk found; those beyond kHeld are not held
+    HitTexts held[kHeld];
+};
+
 // Walks `answer` once. kSure: `page`, and the hits handed to `hits`, are what
 // the plain reading finds (its hits as they are when its status check lets
 // it read them). kUnsure: the answer holds something the walk does not follow
@@ -38,5 +49,7 @@ enum class WalkVerdict { kSure, kUnsure };
 // Reads nothing outside the answer, allocates nothing, and takes time linear
 // in the answer's length.
 WalkVerdict WalkPage(XmlRange answer, PageTexts& page, HitSink& hits);
+// The same, into `walked`.
+void WalkPage(XmlRange answer, WalkedPage& walked);
 
 }  // namespace norrow::search

@@ -55,7 +55,7 @@ void PluginTest::SetUp() {
 
 void PluginTest::TearDown() {
     platform::System() = platform::NativeSystem();
-    search::pageReading = search::ReadPageAnswer;
+    search::readPagesPlainly = false;
 }
 
 void PluginTest::SetNow(int32_t seconds) { fakeNow = seconds; }
