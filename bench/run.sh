@@ -5,9 +5,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p build
 cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-build/bench/bin/page_bench --benchmark_min_time=1 --benchmark_format=console \
-  --benchmark_out=build/bench/results.json --benchmark_out_format=json
+build/bench/bin/page_bench --benchmark_min_time=0.5 --benchmark_repetitions=7 \
+  --benchmark_format=console --benchmark_out=build/bench/results.json --benchmark_out_format=json
 build/bench/bin/page_timer 4000 > build/bench/timer-linux.txt
+instructions=""
+if [ -x build/bench/bin/page_instructions ] && command -v valgrind >/dev/null; then
+  for reader in plugin plain pugixml floor; do
+    for encoding in sjis utf8; do
+      valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file=build/bench/callgrind.out \
+        build/bench/bin/page_instructions "$reader" "$encoding" >/dev/null 2>&1
+      echo "$reader $encoding $(callgrind_annotate build/bench/callgrind.out |
+        sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' | tr -d ,)"
+    done
+  done > build/bench/instructions.txt
+  instructions=build/bench/instructions.txt
+fi
 windows=""
 if cmake --preset mingw >/dev/null 2>&1 && cmake --build --preset mingw --target page_timer >/dev/null 2>&1; then
   norrow_root=$PWD
@@ -23,6 +35,7 @@ serverinfo=""
 if bench/serverinfo_load.sh > build/bench/serverinfo-wrk.txt; then
   serverinfo=build/bench/serverinfo-wrk.txt
 fi
+cut -d' ' -f1-3 /proc/loadavg > build/bench/load-end.txt
 python3 bench/report.py build/bench/results.json build/bench/timer-linux.txt "$windows" "$serverinfo" \
-  > BENCHMARKS.md
+  "$instructions" build/bench/load-end.txt > BENCHMARKS.md
 echo "wrote BENCHMARKS.md"

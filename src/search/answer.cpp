@@ -23,8 +23,10 @@ bool HasElement(XmlRange range, const char* name) {
 // Whether the answer has a YDF element, as FindXmlElement says: the walk's
 // answer where it is sure, which the reading then takes over.
 bool HasYdf(Answer& answer) {
-    const WalkedPage& walked = answer.Walked();
-    if (walked.verdict == WalkVerdict::kSure) return walked.page.ydf;
+    if (!readPagesPlainly) {
+        const WalkedPage& walked = answer.Walked();
+        if (walked.verdict == WalkVerdict::kSure) return walked.page.ydf;
+    }
     return HasElement(answer.Bytes(), "YDF");
 }
 

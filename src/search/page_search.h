@@ -65,8 +65,9 @@ bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total);
 // The same from the walk of an answer that BringIntoAnsiCodePage has already
 // made, as a page search reads.
 bool ReadPageAnswer(const Service& service, Answer& answer, int32_t& total);
-// Whether page searches read plainly; tests set it to hold both readings to
-// the same tables.
+// Whether page searches read plainly, without the walk: the test for a YDF
+// element by the locator, the reading element by element. Tests set it to
+// hold both readings to the same tables, benchmarks to measure both.
 extern bool readPagesPlainly;
 
 // The path and query of a page request. Returns kUrlReady, kUrlRefused (a
