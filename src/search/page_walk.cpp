@@ -89,14 +89,15 @@ struct WalkNameEnds {
 constexpr WalkNameEnds kWalkNameEnds;
 
 // The first byte in [from, end) that `ends` a name, or null. Every such byte
-// lies below 0x3F, so eight bytes at a time are passed over up to the first
-// byte below 0x3F, and the bytes from there are looked at one by one. (In
-// the walk, where most tags are read once, this pays; in the locator, which
+// lies below 0x3F, so a word at a time is passed over up to the first byte
+// below 0x3F, and the bytes from there are looked at one by one. (In the
+// walk, where most tags are read once, this pays; in the locator, which
 // reads the same names again and again, the plain loop does better.)
 inline const char* NameEnd(const char* from, const char* end, const bool (&ends)[256]) {
+    constexpr std::ptrdiff_t kWord = sizeof(bytes::Word);
     const char* p = from;
-    for (; end - p >= 8; p += 8) {
-        const uint64_t low = bytes::BytesBelow(bytes::Load8(p), 0x3F);
+    for (; end - p >= kWord; p += kWord) {
+        const bytes::Word low = bytes::BytesBelow(bytes::LoadWord(p), 0x3F);
         if (low != 0) {
             p += bytes::LowestByte(low);  // the lowest byte marked is always below 0x3F
             break;
@@ -156,20 +157,22 @@ struct Frame {
 inline uint32_t LengthBit(size_t length) { return 1u << (length & 31); }
 
 // Whether `a` and `b`, two names inside an answer that ends at `end`, hold
-// the same bytes: eight at a time, the last eight read past the shorter name
-// where the answer goes on that far, with only the bytes of the names
-// compared (little-endian).
+// the same bytes: a word at a time, the last word read past the names where
+// the answer goes on that far, with only the bytes of the names compared
+// (little-endian).
 inline bool SameBytes(string_view a, string_view b, const char* end) {
+    constexpr size_t kWord = sizeof(bytes::Word);
     const size_t n = a.size();
     if (b.size() != n) return false;
     size_t i = 0;
-    for (; n - i >= 8; i += 8) {
-        if (bytes::Load8(a.data() + i) != bytes::Load8(b.data() + i)) return false;
+    for (; n - i >= kWord; i += kWord) {
+        if (bytes::LoadWord(a.data() + i) != bytes::LoadWord(b.data() + i)) return false;
     }
     if (i == n) return true;
-    if (end - (a.data() + i) >= 8 && end - (b.data() + i) >= 8) {
-        const uint64_t differ = bytes::Load8(a.data() + i) ^ bytes::Load8(b.data() + i);
-        return differ << (8 * (8 - (n - i))) == 0;
+    const auto room = static_cast<std::ptrdiff_t>(kWord);
+    if (end - (a.data() + i) >= room && end - (b.data() + i) >= room) {
+        const bytes::Word differ = bytes::LoadWord(a.data() + i) ^ bytes::LoadWord(b.data() + i);
+        return differ << (8 * (kWord - (n - i))) == 0;
     }
     for (; i < n; ++i) {
         if (a[i] != b[i]) return false;
@@ -314,6 +317,9 @@ private:
     // The open element named `name`, innermost first, or -1 (rule 8).
     int FrameNamed(string_view name) const {
         if ((frames_[depth_ - 1].lengths & LengthBit(name.size())) == 0) return -1;
+        return FrameOfLength(name);
+    }
+    int FrameOfLength(string_view name) const {
         for (int i = depth_ - 1; i >= 0; --i) {
             const string_view open = frames_[i].name;
             if (SameBytes(name, open, end_) ||

@@ -21,18 +21,30 @@ struct NameEnds {
 };
 inline constexpr NameEnds kNameEnds;
 
-// Eight bytes at a time (little-endian, as both targets are): a mask with the
-// high bit set for every byte below `limit` (at most 0x80) and possibly for
-// some above the first such byte, never missing one.
-inline uint64_t Load8(const char* p) {
-    uint64_t eight;
-    std::memcpy(&eight, p, 8);
-    return eight;
+// A machine word of bytes at a time (little-endian, as both targets are):
+// eight on x86-64, four in the 32-bit plug-in, where eight-byte arithmetic is
+// split in two and counting trailing zeros of it is a library call.
+using Word = std::uintptr_t;
+inline constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+
+inline Word LoadWord(const char* p) {
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
 }
-inline uint64_t BytesBelow(uint64_t eight, uint64_t limit) {
-    return (eight - limit * 0x0101010101010101ull) & ~eight & 0x8080808080808080ull;
+// A mask with the high bit set for every byte below `limit` (at most 0x80)
+// and possibly for some above the first such byte, never missing one.
+inline Word BytesBelow(Word word, Word limit) {
+    return (word - limit * kOnes) & ~word & (kOnes * 0x80);
 }
-inline int LowestByte(uint64_t mask) { return __builtin_ctzll(mask) / 8; }
+// The index of the lowest byte marked in a non-zero mask.
+inline int LowestByte(Word mask) {
+    if constexpr (sizeof(Word) == 8) {
+        return __builtin_ctzll(mask) / 8;
+    } else {
+        return __builtin_ctz(static_cast<unsigned>(mask)) / 8;
+    }
+}
 
 // The first byte in [from, end) that ends a name, or null when the range ends
 // first. (Names are short: a plain loop beats any trick here.)
@@ -44,12 +56,14 @@ inline const char* NameEnd(const char* from, const char* end, const bool (&ends)
 }
 
 // The first `c` in [from, end), or null. The gaps between tags are short:
-// the first sixteen bytes are looked at here, the rest by memchr.
+// the first sixteen bytes are looked at here, a word at a time, the rest by
+// memchr.
 inline const char* Find(const char* from, const char* end, char c) {
-    const uint64_t spread = static_cast<unsigned char>(c) * 0x0101010101010101ull;
+    constexpr std::ptrdiff_t kWord = sizeof(Word);
+    const Word spread = static_cast<unsigned char>(c) * kOnes;
     const char* p = from;
-    for (int round = 0; round < 2 && end - p >= 8; ++round, p += 8) {
-        const uint64_t hits = BytesBelow(Load8(p) ^ spread, 1);  // bytes equal to c
+    for (int round = 0; round < 16 / kWord && end - p >= kWord; ++round, p += kWord) {
+        const Word hits = BytesBelow(LoadWord(p) ^ spread, 1);  // bytes equal to c
         if (hits != 0) return p + LowestByte(hits);
     }
     return p < end ? static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)))
