@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of the fuzz preset for SECONDS each, two at a time,
-# growing a working corpus in build/fuzz-corpus/NAME from the seeds in
-# fuzz/corpus/NAME, and prints one line of figures per target.
+# Runs every fuzz target of the fuzz preset (or the TARGETs named) for SECONDS
+# each, two at a time, growing a working corpus in build/fuzz-corpus/NAME from
+# the seeds in fuzz/corpus/NAME, and prints one line of figures per target.
 #   fuzz/campaign.sh 60          (CI)      fuzz/campaign.sh 1000   (a long campaign)
+#   fuzz/campaign.sh 4000 page_walk        (one target)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(xml_locator server_info url_encode page_search)
+targets=(xml_locator server_info url_encode page_search page_walk)
+[ $# -gt 1 ] && targets=("${@:2}")
 out=build/fuzz-campaign
 mkdir -p "$out"
 
@@ -33,6 +35,8 @@ for name in "${targets[@]}"; do
   status=$(cat "$out/$name.status")
   verdict=ok
   if [ "$status" != 0 ]; then verdict="FAILED (exit $status, see $out/$name.log)"; failed=1; fi
-  echo "fuzz $name: ${runs:-0} executions in ${cpu:-?} CPU-seconds, $verdict"
+  cov=$(grep -o 'cov: [0-9]*' "$out/$name.log" | tail -1 | cut -d' ' -f2)
+  walk=$(grep '^page walk:' "$out/$name.log" | sed 's/^page walk: /; /' | tr -d '\n')
+  echo "fuzz $name: ${runs:-0} executions in ${cpu:-?} CPU-seconds, coverage ${cov:-?} edges${walk}, $verdict"
 done
 exit $failed
