@@ -24,6 +24,18 @@ const Child kPropertyChildren[] = {
 const Child kStationChildren[] = {{"Name", kText}, {"Geometry", kGeometry}, {"Id", kText}};
 const Child kTextChildren[] = {{"b", kText}, {"Name", kText}, {"Yomi", kText}};
 
+struct Children {
+    const Child* first;
+    size_t count;
+};
+template <size_t N>
+constexpr Children Of(const Child (&children)[N]) {
+    return {children, N};
+}
+// By level, up to kStation.
+const Children kChildren[] = {Of(kYdfChildren),      Of(kResultInfoChildren), Of(kFeatureChildren),
+                              Of(kGeometryChildren), Of(kPropertyChildren),   Of(kStationChildren)};
+
 const std::string kTexts[] = {
     "139.5,35.25",
     "1,2,3",
@@ -150,24 +162,10 @@ private:
         }
     }
 
+    // A child for an element at `level` (not kText).
     const Child& ChildOf(Level level) {
-        switch (level) {
-            case kYdf:
-                return Pick(kYdfChildren);
-            case kResultInfo:
-                return Pick(kResultInfoChildren);
-            case kFeature:
-                return Pick(kFeatureChildren);
-            case kGeometry:
-                return Pick(kGeometryChildren);
-            case kProperty:
-                return Pick(kPropertyChildren);
-            case kStation:
-                return Pick(kStationChildren);
-            case kText:
-                break;
-        }
-        return Pick(kStationChildren);
+        const Children& children = kChildren[level];
+        return children.first[Take(static_cast<unsigned>(children.count))];
     }
 
     const uint8_t* data_;

@@ -154,7 +154,7 @@ struct Frame {
 };
 
 // One bit for names of `length` bytes (lengths 32 apart share one).
-inline uint32_t LengthBit(size_t length) { return 1u << (length & 31); }
+constexpr uint32_t LengthBit(size_t length) { return 1u << (length & 31); }
 
 // Whether `a` and `b`, two names inside an answer that ends at `end`, hold
 // the same bytes: a word at a time, the last word read past the names where
@@ -179,6 +179,26 @@ inline bool SameBytes(string_view a, string_view b, const char* end) {
     }
     return true;
 }
+
+// The children that the page reads, by the role of their parent.
+struct SoughtChild {
+    string_view name;  // lower case; an empty name is never a tag's
+    Role role;
+};
+struct SoughtChildren {
+    SoughtChild children[3];
+    uint32_t lengths;  // LengthBit of each name
+    constexpr SoughtChildren(SoughtChild a, SoughtChild b = {}, SoughtChild c = {})
+        : children{a, b, c},
+          lengths(LengthBit(a.name.size()) | LengthBit(b.name.size()) | LengthBit(c.name.size())) {}
+};
+constexpr SoughtChildren kSoughtChildren[kProperty + 1] = {
+    /* kYdf */ {{"feature", kFeature}, {"resultinfo", kResultInfo}},
+    /* kResultInfo */ {{"total", kTotal}, {"status", kStatus}},
+    /* kFeature */ {{"name", kName}, {"geometry", kGeometry}, {"property", kProperty}},
+    /* kGeometry */ {{"coordinates", kCoordinates}},
+    /* kProperty */ {{"yomi", kYomi}, {"address", kAddress}},
+};
 
 class Walker {
 public:
@@ -298,9 +318,9 @@ private:
     // common case, read without a scan. Null otherwise, and then ReadTag
     // reads the tag.
     const char* InnermostEndTag(const char* j) const {
+        if (end_ - j < 2 || j[1] != '/') return nullptr;
         const string_view open = frames_[depth_ - 1].name;
-        if (end_ - (j + 2) <= static_cast<std::ptrdiff_t>(open.size()) || j[1] != '/')
-            return nullptr;
+        if (end_ - (j + 2) <= static_cast<std::ptrdiff_t>(open.size())) return nullptr;
         const char* t = j + 2 + open.size();
         const bool endsName = kWalkNameEnds.end[static_cast<unsigned char>(*t)] && *t != '<';
         return endsName && SameBytes(Span(j + 2, t), open, end_) ? t : nullptr;
@@ -356,40 +376,17 @@ private:
 
     // What an element named `name` is at the level of `parent` (rule 4).
     static Role ChildRole(Frame& parent, string_view name) {
-        Role role = kSkipped;
-        switch (parent.role) {
-            case kYdf:
-                if (IsNamed(name, "feature"))
-                    return kFeature;  // each one sought by a search of its own
-                if (IsNamed(name, "resultinfo")) role = kResultInfo;
-                break;
-            case kResultInfo:
-                role = IsNamed(name, "total")    ? kTotal
-                       : IsNamed(name, "status") ? kStatus
-                                                 : kSkipped;
-                break;
-            case kFeature:
-                role = IsNamed(name, "name")       ? kName
-                       : IsNamed(name, "geometry") ? kGeometry
-                       : IsNamed(name, "property") ? kProperty
-                                                   : kSkipped;
-                break;
-            case kGeometry:
-                if (IsNamed(name, "coordinates")) role = kCoordinates;
-                break;
-            case kProperty:
-                role = IsNamed(name, "yomi")      ? kYomi
-                       : IsNamed(name, "address") ? kAddress
-                                                  : kSkipped;
-                break;
-            default:
-                break;
+        const SoughtChildren& sought = kSoughtChildren[parent.role];
+        if ((sought.lengths & LengthBit(name.size())) == 0) return kSkipped;
+        for (const SoughtChild& child : sought.children) {
+            if (!IsNamed(name, child.name)) continue;
+            if (child.role == kFeature) return kFeature;  // each one sought by a search of its own
+            const auto bit = static_cast<uint16_t>(1u << child.role);
+            if (parent.opened & bit) return kSkipped;  // only the first is sought
+            parent.opened |= bit;
+            return child.role;
         }
-        if (role == kSkipped) return kSkipped;
-        const auto bit = static_cast<uint16_t>(1u << role);
-        if (parent.opened & bit) return kSkipped;  // only the first is sought
-        parent.opened |= bit;
-        return role;
+        return kSkipped;
     }
 
     // The end tag at `endTag` closes open element `index`; those inside it
