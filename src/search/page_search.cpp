@@ -156,8 +156,9 @@ namespace {
 bool ReadWalkedAnswer(const Service& service, XmlRange answer, const WalkedPage& walked,
                       int32_t& total) {
     total = 0;
-    if (walked.verdict == WalkVerdict::kUnsure)
+    if (walked.verdict == WalkVerdict::kUnsure) {
         return ReadPageAnswerPlainly(service, answer, total);
+    }
     if (!walked.page.ydf) return true;  // a UTF-16 answer without hits
     if (!StatusAccepted(service, walked.page)) return false;
     bool appended = true;

@@ -305,8 +305,8 @@ private:
         const char* k = t;  // the tag's ">"
         if (*t != '>') {    // white space, then attributes
             k = bytes::Find(t + 1, end_, '>');
-            if (bytes::Find(t + 1, k != nullptr ? k : end_, '<') != nullptr)
-                return {Tag::kUnsure, {}};
+            const char* attributesEnd = k != nullptr ? k : end_;
+            if (bytes::Find(t + 1, attributesEnd, '<') != nullptr) return {Tag::kUnsure, {}};
             if (k == nullptr) return {Tag::kRunsOut, {}};
         }
         const bool passedOver = k[-1] == '/' || k[-1] == '?' || k[-2] == '-';
