@@ -31,12 +31,15 @@ done
 failed=0
 for name in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log")
-  cpu=$(awk '{ printf "%.0f", $1 + $2 }' "$out/$name.cpu" 2>/dev/null)
+  cpu=$(awk '/^[0-9.]+ [0-9.]+$/ { printf "%.0f", $1 + $2 }' "$out/$name.cpu" 2>/dev/null)
   status=$(cat "$out/$name.status")
   verdict=ok
   if [ "$status" != 0 ]; then verdict="FAILED (exit $status, see $out/$name.log)"; failed=1; fi
   cov=$(grep -o 'cov: [0-9]*' "$out/$name.log" | tail -1 | cut -d' ' -f2)
-  walk=$(grep '^page walk:' "$out/$name.log" | sed 's/^page walk: /; /' | tr -d '\n')
+  walk=""  # how often the page walk was sure, its last count of each kind of answer
+  for kind in generated other; do
+    walk+=$(grep "^page walk: .* $kind answers" "$out/$name.log" | tail -1 | sed 's/^page walk: /; /')
+  done
   echo "fuzz $name: ${runs:-0} executions in ${cpu:-?} CPU-seconds, coverage ${cov:-?} edges${walk}, $verdict"
 done
 exit $failed

@@ -20,7 +20,7 @@ using namespace norrow;
 
 struct WalkCounts {  // [0] other answers, [1] generated ones
     long sure[2] = {}, all[2] = {};
-    ~WalkCounts() {
+    void Print() const {
         for (int kind = 0; kind < 2; ++kind) {
             if (all[kind] == 0) continue;
             std::fprintf(stderr, "page walk: sure of %ld of %ld %s answers (%.1f%%)\n", sure[kind],
@@ -28,6 +28,11 @@ struct WalkCounts {  // [0] other answers, [1] generated ones
                          100.0 * sure[kind] / all[kind]);
         }
     }
+    void Count(bool generated, bool sureOfIt) {
+        sure[generated] += sureOfIt;
+        if (++all[generated] % 1000000 == 0) Print();  // for a run that is interrupted, too
+    }
+    ~WalkCounts() { Print(); }
 } walkCounts;
 
 }  // namespace
@@ -50,7 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     search::XmlRange content{}, rest{};
     FUZZ_CHECK(!sure ||
                walked.page.ydf == (search::FindXmlElement(range, "YDF", content, rest) == 1));
-    walkCounts.sure[generated] += sure;
-    ++walkCounts.all[generated];
+    walkCounts.Count(generated, sure);
     return 0;
 }
