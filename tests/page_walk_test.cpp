@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "search/answer.h"
 #include "search/page_search.h"
 #include "support/search_support.h"
 #include "testkit/page_generator.h"
@@ -223,6 +224,21 @@ TEST_F(PageWalkTest, FindsWhatThePlainReadingFinds) {
         EXPECT_EQ(walked.boxes, plain.boxes);
         EXPECT_EQ(walked.hits, plain.hits);
     }
+}
+
+// The answer keeps the walk of its bytes only while they are the same.
+TEST_F(PageWalkTest, AnAnswerWalksItsBytesAsTheyAre) {
+    search::Answer answer;
+    const std::string noYdf = "<?xml version=\"1.0\"?><Other/>";
+    char* bytes = static_cast<char*>(::operator new(noYdf.size()));
+    noYdf.copy(bytes, noYdf.size());
+    answer.TakeHostBuffer(bytes, static_cast<int32_t>(noYdf.size()));
+    ASSERT_EQ(answer.Walked().verdict, WalkVerdict::kSure);
+    EXPECT_FALSE(answer.Walked().page.ydf);
+    answer.Replace(Page(kOk + Feature("<Name>n</Name>")));
+    ASSERT_EQ(answer.Walked().verdict, WalkVerdict::kSure);
+    EXPECT_TRUE(answer.Walked().page.ydf);
+    EXPECT_EQ(answer.Walked().hits, 1);
 }
 
 // Generated answers, most of them such as a service could send: the two
