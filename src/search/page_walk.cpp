@@ -440,6 +440,9 @@ private:
     const char* const end_;
     PageTexts& page_;
     HitSink& hits_;
+    // YDF, a child of it, a grandchild, and one more below Geometry or
+    // Property: an element opens only inside one whose children the page
+    // reads (Open), and those lie no deeper than the third.
     Frame frames_[4] = {};
     int depth_ = 0;
     // The texts found inside the open ResultInfo, Feature, Geometry and
