@@ -5,8 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p build
 cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-build/bench/bin/page_bench --benchmark_min_time=0.5 --benchmark_repetitions=7 \
-  --benchmark_format=console --benchmark_out=build/bench/results.json --benchmark_out_format=json
+# Fifteen short repetitions of each benchmark, interleaved at random, so that
+# a change in the machine's speed during the run touches every figure alike.
+build/bench/bin/page_bench --benchmark_min_time=0.2 --benchmark_repetitions=15 \
+  --benchmark_enable_random_interleaving=true --benchmark_format=console \
+  --benchmark_out=build/bench/results.json --benchmark_out_format=json
 build/bench/bin/page_timer 4000 > build/bench/timer-linux.txt
 instructions=""
 if [ -x build/bench/bin/page_instructions ] && command -v valgrind >/dev/null; then
