@@ -44,6 +44,7 @@ void PluginExtraction(benchmark::State& state, const std::string& answer) {
     Quiet();
     for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, false));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 // The plain reading, element by element with the locator: what the plug-in
@@ -52,6 +53,7 @@ void PlainExtraction(benchmark::State& state, const std::string& answer) {
     Quiet();
     for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, true));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
@@ -60,11 +62,13 @@ void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
         if (!bench::ReadWithPugixml(answer, buffer)) state.SkipWithError("status");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 void MemchrFloor(benchmark::State& state, const std::string& answer) {
     for (auto _ : state) benchmark::DoNotOptimize(bench::CountAngleBrackets(answer));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 BENCHMARK_CAPTURE(PluginExtraction, sjis, Page(false));
@@ -144,18 +148,18 @@ void ScalingSizes(benchmark::internal::Benchmark* benchmark) {
     benchmark->Unit(benchmark::kMicrosecond);
 }
 
-void ScalingExtraction(benchmark::State& state) {
+// The reading of a compact page, with the walk or (before) plainly.
+void ScalingReading(benchmark::State& state, bool plainly) {
     Quiet();
     const std::string answer = bench::CompactPage(static_cast<int>(state.range(0)), false);
-    for (auto _ : state) {
-        results::ResetSearchResults();
-        int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, Range(answer), total);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, plainly));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
+void ScalingExtraction(benchmark::State& state) { ScalingReading(state, false); }
 BENCHMARK(ScalingExtraction)->Apply(ScalingSizes);
+void ScalingPlainExtraction(benchmark::State& state) { ScalingReading(state, true); }
+BENCHMARK(ScalingPlainExtraction)->Apply(ScalingSizes);
 
 void ScalingWholePage(benchmark::State& state) {
     WholePages(state, bench::CompactPage(static_cast<int>(state.range(0)), true));
