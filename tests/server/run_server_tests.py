@@ -269,6 +269,21 @@ def has_ipv6_loopback():
         return False
 
 
+def free_port_both():
+    """A port free on 127.0.0.1 and on ::1, where there is one: serve-info
+    listens on both."""
+    while True:
+        port = free_port()
+        if not has_ipv6_loopback():
+            return port
+        with socket.socket(socket.AF_INET6) as s:
+            try:
+                s.bind(("::1", port))
+                return port
+            except OSError:
+                pass
+
+
 def install(source, live=None, check=False):
     """server/install-config on `source` (into `live`, or --check)."""
     args = ["php", INSTALL] + (["--check", source] if check else [source] + ([live] if live else []))
@@ -279,7 +294,7 @@ class ServeInfo:
     """`norrow serve-info` in the background, its error log collected."""
 
     def __init__(self, norrow, config, *options):
-        self.port = free_port()
+        self.port = free_port_both()
         self.process = subprocess.Popen(
             [norrow, "serve-info", "--port", str(self.port), "--config", config] + list(options),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
