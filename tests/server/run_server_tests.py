@@ -234,6 +234,17 @@ BROKEN = [
 ]
 
 
+# The same configuration written otherwise, as the reading rules allow: each
+# answers as the plain one, and nothing is logged. (name, a change of the bytes)
+EQUIVALENT = [
+    ("CR LF line breaks", lambda b: b.replace(b"\n", b"\r\n")),
+    ("a byte-order mark", lambda b: b"\xef\xbb\xbf" + b),
+    ("a bare value, tabs and blanks around =", lambda b: b.replace(b'host = "127.0.0.1"', b"host\t=127.0.0.1  ")),
+    ("comments, blank lines and indentation",
+     lambda b: b.replace(b"[geocoder]\n", b"\n; the address search\n  [geocoder]\n   \t")),
+]
+
+
 def descendants(pid):
     """The processes below `pid`, read from /proc."""
     parents = {}
@@ -479,6 +490,17 @@ class Runner(Tally):
             problems.append("not logged: %s" % "".join(server.errors[since:]))
         self.report("no good configuration at all: 500", problems)
         self.installed(server, good, answer, "a configuration installed again: answered, nothing logged")
+
+    def equivalent_configurations(self, server):
+        plain = config_text(self.services_port).encode("utf-8")
+        for name, change in EQUIVALENT:
+            server.write_live(change(plain))
+            since = len(server.errors)
+            problems = []
+            self.answered(server, expected_answer(self.services_port), "the service", problems)
+            problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+            self.report("written otherwise, the same answer: " + name, problems)
+        server.write_live(plain)
 
     def installed(self, server, text, answer, name):
         """Installs `text` with install-config and checks that it answers."""
@@ -792,6 +814,7 @@ class Runner(Tally):
                 self.requests(server)
                 self.ipv6(server)
                 self.least_privilege(server)
+                self.equivalent_configurations(server)
                 self.broken_configurations(server)
                 self.refused_install(server)
                 self.cut_sweep(server)
