@@ -132,8 +132,8 @@ function check_sjis_text(string $value): string
 function read_configuration(string $path): string
 {
     try {
-        $text = is_file($path) && is_readable($path) ? file_get_contents($path) : false;
-    } catch (ErrorException) {  // gone or changed between the two calls
+        $text = file_get_contents($path);  // one call: each file call costs a check of open_basedir
+    } catch (ErrorException) {        // no such file, a folder, not readable
         $text = false;
     }
     if ($text === false) {
@@ -155,20 +155,23 @@ function parse_configuration(string $text, string $name): array
     if ($last !== '') {
         $fail(count($lines) + 1, 'the last line does not end with a line break: the file may be cut short');
     }
+    if (!mb_check_encoding($text, 'UTF-8')) {
+        foreach ($lines as $index => $line) {
+            if (!mb_check_encoding($line, 'UTF-8')) {
+                $fail($index + 1, 'is not UTF-8');
+            }
+        }
+    }
     $settings = [];  // section => key => value
     $seen = [];      // "section" and "section key" => the line that gave it
     $section = null;
     foreach ($lines as $index => $line) {
         $number = $index + 1;
-        $line = str_ends_with($line, "\r") ? substr($line, 0, -1) : $line;
-        if (!mb_check_encoding($line, 'UTF-8')) {
-            $fail($number, 'is not UTF-8');
-        }
-        $line = trim($line, " \t");
+        $line = trim(str_ends_with($line, "\r") ? substr($line, 0, -1) : $line, " \t");
         if ($line === '' || $line[0] === ';') {
             continue;
         }
-        if (preg_match('/\A\[([^\]]*)\]\z/', $line, $m) === 1) {
+        if ($line[0] === '[' && preg_match('/\A\[([^\]]*)\]\z/', $line, $m) === 1) {
             $section = $m[1];
             if (!isset($table[$section])) {
                 $fail($number, "[$section] is not a section");
