@@ -6,7 +6,9 @@
 #                     every request from a client address of its own, as
 #                     plug-ins come (X-Forwarded-For, serve-info
 #                     --forwarded-for), without and with the per-address limits
-#   limits-one-client every request from 127.0.0.1: a flood, mostly 429
+#   limits-off-one-client, limits-one-client
+#                     every request from 127.0.0.1 (as the earlier figure
+#                     was taken); with the limits on, a flood, mostly 429
 # then the server tests of the limits (600 stalled connections, a 10-second
 # flood of malformed requests) with their figures. Prints each wrk report
 # after a line "== WAY", the figures after "== hostile" (JSON).
@@ -48,6 +50,7 @@ for _ in 1 2; do
   load limits-off bench/serverinfo_clients.lua --forwarded-for --no-limits
   load limits-on bench/serverinfo_clients.lua --forwarded-for
 done
+load limits-off-one-client bench/serverinfo_post.lua --no-limits
 load limits-one-client bench/serverinfo_post.lua
 figures=$(mktemp)
 python3 tests/server/run_server_tests.py --norrow ./norrow --only limits --figures "$figures" >&2
