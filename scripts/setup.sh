@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Norrow needs on Debian 12, where missing.
 #   setup.sh native   the native build and the demo: compilers, libraries
-#   setup.sh server   the server information: nginx and PHP-FPM with mbstring
+#   setup.sh server   the server information: nginx and PHP-FPM with mbstring,
+#                     and wrk for its tests
 #   setup.sh dist     the release: the 32-bit Windows cross compiler, zip
 #   setup.sh          everything: all of the above, Wine for the 32-bit
 #                     target, Xvfb for real message boxes, and the tools of
@@ -11,7 +12,7 @@
 set -euo pipefail
 
 native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
-server=(nginx php-fpm php-mbstring)
+server=(nginx php-fpm php-mbstring wrk)
 dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip)
 case "${1:-all}" in
   native) packages=("${native[@]}") ;;
@@ -22,7 +23,7 @@ case "${1:-all}" in
       "${native[@]}" "${server[@]}" "${dist[@]}"
       clang libclang-rt-14-dev libbenchmark-dev libpugixml-dev python3
       wine wine32:i386 xvfb xauth
-      valgrind locales wrk unzip
+      valgrind locales unzip
     ) ;;
 esac
 
