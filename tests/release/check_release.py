@@ -191,7 +191,7 @@ def check_entries(checks, zip_path):
     """The zip's entries: a fixed order, the commit's time, mode 644; and
     SHA256SUMS beside it, naming the zip and each file with its hash."""
     epoch = source_date_epoch()
-    stamp = time.gmtime(epoch - epoch % 2)[:6]  # a zip's times count in 2 s
+    stamp = time.gmtime(epoch + epoch % 2)[:6]  # a zip counts in 2 s; zip rounds up
     problems = []
     with zipfile.ZipFile(zip_path) as archive:
         infos = archive.infolist()
