@@ -118,18 +118,23 @@ settle_services() {
     case "$kind" in
       unit)
         if systemctl --quiet is-active "$name" 2>/dev/null; then
-          as_root systemctl stop "$name" && say "stopped $name, which installing started"
+          undo "stopped $name, which installing started" systemctl stop "$name"
         fi
         if systemctl --quiet is-enabled "$name" 2>/dev/null; then
-          as_root systemctl disable --quiet "$name" && say "disabled $name, which installing enabled"
+          undo "disabled $name, which installing enabled" systemctl disable --quiet "$name"
         fi ;;
       sysv)
         if ls "${DPKG_ROOT:-}"/etc/rc[2345].d/S[0-9][0-9]"$name" >/dev/null 2>&1; then
-          as_root update-rc.d "$name" disable >/dev/null 2>&1 &&
-            say "disabled the init script $name, which installing enabled"
+          undo "disabled the init script $name, which installing enabled" update-rc.d "$name" disable
         fi ;;
     esac
   done
+}
+# undo WHAT COMMAND...: runs COMMAND as root and says WHAT, or that it failed.
+undo() {
+  local what=$1
+  shift
+  if as_root "$@" >/dev/null 2>&1; then say "$what"; else say "could not run '$*': left as it is"; fi
 }
 
 packages_now() {
