@@ -166,6 +166,8 @@ touch -d "@$epoch" "${files[@]/#/$stage/}"
 mv "$out/SHA256SUMS.new" "$out/SHA256SUMS"
 
 echo "dist: $zip (asks $asked for its server information)"
+echo "dist: built with $(dpkg-query -W -f='${Package} ${Version}, ' g++-mingw-w64-i686-posix \
+  binutils-mingw-w64-i686 mingw-w64-i686-dev zip 2>/dev/null | sed 's/, $//')"
 echo "dist: $out/SHA256SUMS; Norrow.tsp's Authenticode digest $digest" \
      "$([ -n "$key$pkcs12" ] && echo "(signed)" || echo "(unsigned)")"
 if [ -z "$host" ]; then
