@@ -61,14 +61,16 @@ if [ "${1:-all}" = all ]; then
   done
 fi
 
+# An i386 package (wine32) needs that architecture added first.
+add_i386=0
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=1
+fi
+
 # The root commands that install what is missing, as one command line.
 commands=()
-if [ ${#missing[@]} -gt 0 ]; then
-  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    commands+=("dpkg --add-architecture i386")
-  fi
-  commands+=("apt-get update" "apt-get install -y ${missing[*]}")
-fi
+[ "$add_i386" -eq 0 ] || commands+=("dpkg --add-architecture i386")
+[ ${#missing[@]} -eq 0 ] || commands+=("apt-get update" "apt-get install -y ${missing[*]}")
 for locale in "${locales[@]}"; do
   commands+=("localedef -i $locale -f UTF-8 $locale.UTF-8")
 done
@@ -144,9 +146,7 @@ packages_now() {
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"
   before=$(packages_now)
-  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
-  fi
+  [ "$add_i386" -eq 0 ] || as_root dpkg --add-architecture i386
   hold_services
   as_root apt-get update -qq
   status=0

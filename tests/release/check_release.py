@@ -333,6 +333,13 @@ def unpack(zip_path, folder):
 def check_signing(checks, options):
     """A release signed with a throwaway self-signed certificate."""
     work = tempfile.mkdtemp(prefix="norrow-sign-")
+    try:
+        check_signed_release(checks, options, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def check_signed_release(checks, options, work):
     key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
     made = run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                 "-out", cert, "-days", "2", "-subj", "/CN=Norrow test signer"])
@@ -386,7 +393,6 @@ def check_signing(checks, options):
 
     check_dll(checks, signed_dll, options.host)
     check_search(checks, signed, options)
-    shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
