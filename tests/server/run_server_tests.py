@@ -17,6 +17,7 @@ import argparse
 import http.client
 import json
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -396,6 +397,7 @@ class Runner(Tally):
 
     def close(self):
         stop_services(self.services)
+        shutil.rmtree(self.temp, ignore_errors=True)
 
 
 def main():
