@@ -38,7 +38,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Tally, run_to_files, start_services, stop_services  # noqa: E402
+from checks import Tally, free_port, run_to_files, start_services, stop_services  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FILES = ["LICENSE", "Norrow.tsp", "README.txt"]
@@ -303,25 +303,28 @@ def check_refusals(checks, options, work, key, cert):
     other = os.path.join(work, "other.pem")
     run(["openssl", "pkey", "-in", key, "-aes256", "-passout", "pass:secret", "-out", encrypted])
     run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", other])
+    nobody = ["--timestamp-url", "http://127.0.0.1:%d/" % free_port()]
     cases = [
-        ("a missing key", os.path.join(work, "missing.pem"), cert, "cannot read the signing key"),
-        ("a certificate given as the key", cert, cert, "no unencrypted private key"),
-        ("an encrypted key", encrypted, cert, "no unencrypted private key"),
-        ("a key of another certificate", other, cert, "does not belong to the certificate"),
-        ("a missing certificate", key, os.path.join(work, "missing-cert.pem"), "cannot read the signing certificate"),
+        ("a missing key", os.path.join(work, "missing.pem"), cert, "cannot read the signing key", []),
+        ("a certificate given as the key", cert, cert, "no unencrypted private key", []),
+        ("an encrypted key", encrypted, cert, "no unencrypted private key", []),
+        ("a key of another certificate", other, cert, "does not belong to the certificate", []),
+        ("a missing certificate", key, os.path.join(work, "missing-cert.pem"),
+         "cannot read the signing certificate", []),
+        ("a time-stamping server that does not answer", key, cert, "signing failed", nobody),
     ]
     problems = []
-    for i, (what, case_key, case_cert, said) in enumerate(cases):
+    for i, (what, case_key, case_cert, said, more) in enumerate(cases):
         out = os.path.join(work, "refused-%d" % i)
-        result = dist(options.sign, options.host, out, "--sign-key", case_key, "--sign-cert", case_cert)
+        result = dist(options.sign, options.host, out, "--sign-key", case_key, "--sign-cert", case_cert, *more)
         if result.returncode == 0:
             problems.append("%s: dist succeeded" % what)
         if said not in result.stderr:
             problems.append("%s: expected %r, said %r" % (what, said, result.stderr.strip()[-300:]))
         if os.path.exists(out) and os.listdir(out):
             problems.append("%s: left %s" % (what, os.listdir(out)))
-    checks.report("signing refused, with no zip, for %d kinds of bad key or certificate" % len(cases),
-                  problems)
+    checks.report("signing refused, with no zip, for %d kinds of bad key, certificate or "
+                  "time-stamping server" % len(cases), problems)
 
 
 def unpack(zip_path, folder):
