@@ -15,6 +15,7 @@ once and shows nothing, and the scenarios that expect one fail.
 import argparse
 import json
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -281,6 +282,7 @@ class Runner:
 
     def close(self):
         stop_services(self.services)
+        shutil.rmtree(self.temp, ignore_errors=True)
 
 
 def main():

@@ -840,6 +840,7 @@ class Runner(Tally):
 
     def close(self):
         stop_services(self.services)
+        shutil.rmtree(self.temp, ignore_errors=True)
 
 
 def main():
