@@ -27,9 +27,10 @@ CATALOGUE = {
     "php-common": {"unit": ["phpsessionclean.timer"]},
     "php-mbstring": {"depends": ["php8.2-mbstring"]},
     "php8.2-mbstring": {},
+    "wrk": {},
     "apache2": {"unit": ["apache2.service"], "sysv": ["apache2"]},
 }
-SERVER = ["nginx", "php-fpm", "php-mbstring"]
+SERVER = ["nginx", "php-fpm", "php-mbstring", "wrk"]
 
 # The stand-ins: one shell script that acts by the name it is called by. Its
 # state: $FAKE_STATE/{catalogue,installed,enabled,running}/NAME; the init
@@ -161,7 +162,7 @@ class Machine:
 POLICY_ALLOWING = "#!/bin/sh\n# the machine's own: services may start\nexit 0\n"
 USERS_SERVICE = dict(installed=["apache2"], enabled=["apache2.service"], running=["apache2.service"])
 SERVER_ALL = {"nginx", "nginx-common", "php-fpm", "php8.2-fpm", "php-common", "php-mbstring",
-              "php8.2-mbstring"}
+              "php8.2-mbstring", "wrk"}
 
 
 def check(checks, script, what, machine, expect, fails_at=None):
@@ -200,7 +201,7 @@ def main():
     parser.add_argument("--setup", required=True)
     options = parser.parse_args()
     checks = Tally()
-    missing = "apt-get update && apt-get install -y nginx php-fpm php-mbstring"
+    missing = "apt-get update && apt-get install -y nginx php-fpm php-mbstring wrk"
     cases = [
         ("root, no policy-rc.d of the machine's: installed, nothing started or left enabled",
          Machine(uid=0, sudo=False),
@@ -228,7 +229,7 @@ def main():
         ("not root, no sudo: names what is missing and the command, installs nothing",
          Machine(uid=1000, sudo=False),
          dict(status=1, installed=[], enabled=[], running=[], starts=[], policy=None,
-              says=["missing packages: nginx php-fpm php-mbstring", "as root, run:\n  " + missing],
+              says=["missing packages: nginx php-fpm php-mbstring wrk", "as root, run:\n  " + missing],
               never=["apt-get"])),
         ("not root, no sudo, nothing missing: nothing to do",
          Machine(uid=1000, sudo=False, installed=SERVER_ALL),
