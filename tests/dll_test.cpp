@@ -5,6 +5,7 @@
 
 #include "contract/plugin_interface.h"
 #include "platform/os.h"
+#include "support/nested_search.h"
 #include "support/plugin_test.h"
 #include "tamsel-sim/plugin_library.h"
 
@@ -53,6 +54,40 @@ TEST(PluginLibrary, AttachDetachAttachAgain) {
         EXPECT_EQ(std::string(insert->text), Sjis(u8"Yahoo!住所検索"));
         EXPECT_EQ(close(), 1);
         EXPECT_EQ(release(), 1);
+    }
+}
+
+// Created, loaded, and both targets registered (ids 31 and 32).
+HeldPlugin Hold(const PluginLibrary& library) {
+    PLUGININFO info{};
+    EXPECT_EQ(library.Create(&info, 7), 1);
+    EXPECT_EQ(library.Load(), 1);
+    const auto added = PluginTest::Calls(StandIn_FnAddHook);
+    HeldPlugin plugin{{nullptr, nullptr}, {31, 32}, library.About};
+    StandIn_SetNextTargetId(31);
+    for (int i = 0; i < 2 && i < static_cast<int>(added.size()); ++i) {
+        plugin.hooks[i] = added[i]->hook.hookProc;
+        plugin.hooks[i](kEventRegisterTarget, nullptr, nullptr);
+    }
+    return plugin;
+}
+
+// A host that calls back while the library waits in its HTTP function or in
+// one of its boxes (real ones on Windows): the search inside is refused, the
+// one running ends as it would have alone.
+TEST(PluginLibrary, ASearchInsideASearchIsRefused) {
+    for (const Nesting& nesting : kNestings) {
+        HostView views[2];
+        for (const bool callBack : {false, true}) {
+            StandIn_Reset();
+            PluginLibrary library;
+            std::string error;
+            ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
+            const HeldPlugin plugin = Hold(library);
+            ASSERT_TRUE(plugin.hooks[0] && plugin.hooks[1]);
+            views[callBack] = SearchCalledBack(plugin, nesting, callBack);
+        }
+        ExpectUndisturbed(views[0], views[1], nesting);
     }
 }
 
