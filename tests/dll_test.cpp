@@ -160,6 +160,62 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
     EXPECT_EQ(library.Release(), 1);
 }
 
+// Threads of the host come and go while the library is loaded and after it
+// has searched. A thread that ran the plug-in out of memory has made the C++
+// runtime inside it keep state for that thread: the exception's globals, and
+// the threads runtime's record of the thread, which holds a handle to it.
+// The runtime frees that state as the thread detaches from the library, so a
+// thread that has ended is held by no one: it can no longer be opened.
+TEST(PluginLibrary, ThreadsThatEndLeaveNothingBehind) {
+    StandIn_Reset();
+    PluginLibrary library;
+    std::string error;
+    ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
+    PLUGININFO info{};
+    ASSERT_EQ(library.Create(&info, 7), 1);
+    ASSERT_EQ(library.Load(), 1);
+    const TSI_HOOKPROC address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
+    StandIn_SetNextTargetId(31);
+    address(kEventRegisterTarget, nullptr, nullptr);
+    PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
+    PluginTest::QueueGet(Ydf(Hits(3), "3"));
+    Request request("abc", {31});
+    ASSERT_EQ(address(kEventSearch, nullptr, &request.record), 1);
+
+    void* const modules[] = {GetModuleHandleA(nullptr), GetModuleHandleA("PluginIf.dll"),
+                             GetModuleHandleA("Norrow.tsp")};
+    const struct {
+        const char* what;
+        bool outOfMemory;
+    } cases[] = {{"a search", false}, {"a search that runs out of memory", true}};
+    for (const auto& c : cases) {
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(c.what);
+            int32_t result = -2;
+            DWORD id = 0;
+            std::thread([&] {
+                id = GetCurrentThreadId();
+                if (!c.outOfMemory) {
+                    PluginTest::QueueGet(Ydf(Hits(2), "2"));
+                    result = address(kEventSearch, nullptr, &request.record);
+                    return;
+                }
+                const AnsweredBoxes boxes;
+                const ProcessOutOfMemory starved(modules, 3);
+                result = address(kEventSearch, nullptr, &request.record);
+            }).join();
+            EXPECT_EQ(result, c.outOfMemory ? 0 : 1);
+            const HANDLE held = OpenThread(SYNCHRONIZE, FALSE, id);
+            EXPECT_EQ(held, nullptr) << "the ended thread is still held";
+            if (held != nullptr) CloseHandle(held);
+        }
+    }
+    PluginTest::QueueGet(Ydf(Hits(4), "4"));
+    EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(request.record.resultCount, 4);
+    EXPECT_EQ(library.Release(), 1);
+}
+
 std::string VersionString(const std::vector<char>& info, const char* name) {
     char* value = nullptr;
     UINT length = 0;
