@@ -171,12 +171,8 @@ TEST(PluginLibrary, ThreadsThatEndLeaveNothingBehind) {
     PluginLibrary library;
     std::string error;
     ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
-    PLUGININFO info{};
-    ASSERT_EQ(library.Create(&info, 7), 1);
-    ASSERT_EQ(library.Load(), 1);
-    const TSI_HOOKPROC address = PluginTest::Calls(StandIn_FnAddHook)[0]->hook.hookProc;
-    StandIn_SetNextTargetId(31);
-    address(kEventRegisterTarget, nullptr, nullptr);
+    const TSI_HOOKPROC address = Hold(library).hooks[0];
+    ASSERT_NE(address, nullptr);
     PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
     PluginTest::QueueGet(Ydf(Hits(3), "3"));
     Request request("abc", {31});
