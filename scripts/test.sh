@@ -8,11 +8,15 @@ mkdir -p build
 results=()
 failed=0
 
+# The output of the tools read here (ctest's counts, the compilers' warnings)
+# is read in the C locale, whatever the user's; each test that needs another
+# locale sets its own (Wine's comes from cmake/wine-run).
+
 # Runs one ctest preset and notes "name passed/total".
 suite() {
   local name=$1 preset=$2
   local log="build/$preset-ctest.log"
-  ctest --preset "$preset" -j "$(nproc)" --timeout 600 "${@:3}" > "$log" 2>&1
+  LC_ALL=C ctest --preset "$preset" -j "$(nproc)" --timeout 600 "${@:3}" > "$log" 2>&1
   show "$log"
   record "$name" "$log"
 }
@@ -38,7 +42,7 @@ record() {
 }
 
 build() {
-  if cmake --preset "$1" >/dev/null && cmake --build --preset "$1" > "build/$1-build.log" 2>&1; then
+  if cmake --preset "$1" >/dev/null && LC_ALL=C cmake --build --preset "$1" > "build/$1-build.log" 2>&1; then
     grep -E 'warning|error' "build/$1-build.log" || true
     return 0
   fi
@@ -74,7 +78,7 @@ windows_suite() {
   HOME=$home TIMEOUT=$timeout xvfb-run -a bash -c '
     wineserver -p >/dev/null 2>&1 </dev/null
     cmake/wine-run cmd /c exit >/dev/null 2>&1 </dev/null
-    ctest --preset mingw -j "$(nproc)" --timeout "$TIMEOUT" 2>&1
+    LC_ALL=C ctest --preset mingw -j "$(nproc)" --timeout "$TIMEOUT" 2>&1
     status=$?
     wineserver -k >/dev/null 2>&1
     exit $status' > build/mingw-ctest.log

@@ -51,7 +51,10 @@ README_HEADINGS = ["動作環境", "インストール", "使い方", "表示さ
 
 
 def run(command, **kwargs):
-    return subprocess.run(command, capture_output=True, text=True, **kwargs)
+    """Runs a tool whose output is read: in the C locale, whatever the user's
+    (binutils translate their headings)."""
+    environment = dict(os.environ, LC_ALL="C")
+    return subprocess.run(command, capture_output=True, text=True, env=environment, **kwargs)
 
 
 def shown_texts():
