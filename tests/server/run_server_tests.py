@@ -467,20 +467,21 @@ class Upstream:
     CAs made here. `port` has one for UPSTREAM from the CA `ca`, which the
     relay is told to trust, and `untrusted_port` one for
     untrusted.norrow.test from another CA. `seen()` is every request target
-    it was sent, as sent."""
+    it was sent, as sent. With `page` (a file in `folder`), it answers every
+    request with that page itself (for a load test of the relay alone)."""
 
     SERVER = """server {
         listen 127.0.0.1:%(port)d ssl;
         ssl_certificate %(name)s.pem;
         ssl_certificate_key %(name)s.key;
         location / {
-            proxy_pass http://127.0.0.1:%(services)d;
+            %(answer)s
         }
     }
 """
 
-    def __init__(self, folder, services_port):
-        os.makedirs(os.path.join(folder, "temp"))
+    def __init__(self, folder, services_port, page=None):
+        os.makedirs(os.path.join(folder, "temp"), exist_ok=True)
         self.folder = folder
         self.ca = self.certificate("ca", None, "Norrow test CA")
         self.certificate("upstream", "ca", UPSTREAM)
@@ -488,7 +489,9 @@ class Upstream:
         self.certificate("untrusted", "other-ca", "untrusted.norrow.test")
         self.port, self.untrusted_port = free_port(), free_port()
         self.log = os.path.join(folder, "seen.log")
-        servers = "".join(self.SERVER % {"port": port, "name": name, "services": services_port}
+        answer = ('default_type "application/xml; charset=UTF-8"; root %s; try_files /%s =404;' % (folder, page)
+                  if page else "proxy_pass http://127.0.0.1:%d;" % services_port)
+        servers = "".join(self.SERVER % {"port": port, "name": name, "answer": answer}
                           for port, name in ((self.port, "upstream"), (self.untrusted_port, "untrusted")))
         temp = os.path.join(folder, "temp")
         conf = os.path.join(folder, "nginx.conf")
