@@ -470,14 +470,22 @@ class Upstream:
     it was sent, as sent. With `page` (a file in `folder`), it answers every
     request with that page itself (for a load test of the relay alone)."""
 
-    SERVER = """server {
-        listen 127.0.0.1:%(port)d ssl;
-        ssl_certificate %(name)s.pem;
-        ssl_certificate_key %(name)s.key;
-        location / {
-            %(answer)s
-        }
+    CONF = """daemon off; worker_processes 1; pid nginx.pid; error_log stderr;
+events { worker_connections 64; }
+http {
+    client_body_temp_path temp/body; proxy_temp_path temp/proxy; fastcgi_temp_path temp/fastcgi;
+    uwsgi_temp_path temp/uwsgi; scgi_temp_path temp/scgi;
+    log_format seen '$request_uri';
+    access_log seen.log seen;
+    server {
+        listen 127.0.0.1:%(port)d ssl; ssl_certificate upstream.pem; ssl_certificate_key upstream.key;
+        location / { %(answer)s }
     }
+    server {
+        listen 127.0.0.1:%(untrusted_port)d ssl; ssl_certificate untrusted.pem; ssl_certificate_key untrusted.key;
+        location / { %(answer)s }
+    }
+}
 """
 
     def __init__(self, folder, services_port, page=None):
@@ -488,21 +496,11 @@ class Upstream:
         self.certificate("other-ca", None, "Norrow test CA")
         self.certificate("untrusted", "other-ca", "untrusted.norrow.test")
         self.port, self.untrusted_port = free_port(), free_port()
-        self.log = os.path.join(folder, "seen.log")
         answer = ('default_type "application/xml; charset=UTF-8"; root %s; try_files /%s =404;' % (folder, page)
                   if page else "proxy_pass http://127.0.0.1:%d;" % services_port)
-        servers = "".join(self.SERVER % {"port": port, "name": name, "answer": answer}
-                          for port, name in ((self.port, "upstream"), (self.untrusted_port, "untrusted")))
-        temp = os.path.join(folder, "temp")
-        conf = os.path.join(folder, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write("daemon off;\nworker_processes 1;\npid %s/nginx.pid;\nerror_log stderr;\n"
-                    "events { worker_connections 64; }\nhttp {\n"
-                    "    client_body_temp_path %s/body;\n    proxy_temp_path %s/proxy;\n"
-                    "    fastcgi_temp_path %s/fastcgi;\n    uwsgi_temp_path %s/uwsgi;\n"
-                    "    scgi_temp_path %s/scgi;\n    log_format seen '$request_uri';\n"
-                    "    access_log %s seen;\n    %s}\n" % ((folder,) + (temp,) * 5 + (self.log, servers)))
-        self.process = subprocess.Popen(["nginx", "-e", "stderr", "-p", folder, "-c", conf],
+        with open(os.path.join(folder, "nginx.conf"), "w") as f:
+            f.write(self.CONF % {"port": self.port, "untrusted_port": self.untrusted_port, "answer": answer})
+        self.process = subprocess.Popen(["nginx", "-e", "stderr", "-p", folder + "/", "-c", "nginx.conf"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while not all(self.listening(p) for p in (self.port, self.untrusted_port)):
@@ -535,7 +533,7 @@ class Upstream:
 
     def seen(self):
         try:
-            with open(self.log, "rb") as f:
+            with open(os.path.join(self.folder, "seen.log"), "rb") as f:
                 return f.read().decode("latin-1").splitlines()
         except OSError:
             return []
@@ -543,30 +541,6 @@ class Upstream:
     def stop(self):
         self.process.terminate()
         self.process.wait(timeout=15)
-
-
-class Silent:
-    """A server that takes connections and never says a word."""
-
-    def __init__(self):
-        self.socket = socket.socket()
-        self.socket.bind(("127.0.0.1", 0))
-        self.socket.listen(16)
-        self.port = self.socket.getsockname()[1]
-        self.held = []
-        threading.Thread(target=self._hold, daemon=True).start()
-
-    def _hold(self):
-        while True:
-            try:
-                self.held.append(self.socket.accept()[0])
-            except OSError:
-                return
-
-    def close(self):
-        self.socket.close()
-        for connection in self.held:
-            connection.close()
 
 
 class Runner(Tally):
@@ -1001,11 +975,13 @@ class Runner(Tally):
         untrusted upstream."""
         native = not self.options.wine
         upstream = Upstream(os.path.join(self.temp, "upstream"), self.services_port)
-        silent = Silent()
+        silent = socket.socket()  # the kernel takes connections for it, and nothing ever answers
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(64)
         self.ca = upstream.ca
         routes = {UPSTREAM: upstream.port, "untrusted.norrow.test": upstream.untrusted_port,
                   "misnamed.norrow.test": upstream.port, "stopped.norrow.test": free_port(),
-                  "silent.norrow.test": silent.port}
+                  "silent.norrow.test": silent.getsockname()[1]}
         options = sum((["--route", "%s:443=127.0.0.1:%d" % route] for route in routes.items()), [])
         server = None
         try:
