@@ -12,7 +12,7 @@ asks for one page of the address search for 東京 (ten hits, about 5 KB)
               request a query of its own, so the cache never answers
   relay-hit   through that relay, every request the same query, answered
               from the cache
-by turns, twice. Every request to the relay comes from a client address of
+by turns, three times. Every request to the relay comes from a client address of
 its own (X-Forwarded-For, serve-info --forwarded-for), as plug-ins do, under
 the relay's rate as configured (requests_per_minute 60000). Prints each wrk
 report after a line "== WAY".
@@ -78,7 +78,7 @@ def main():
         direct = "https://127.0.0.1:%d%s?appid=%s&%s" % (upstream.port, SERVICE_PATHS["geocoder"],
                                                          SERVICES_APPID, QUERY)
         clients = os.path.join(HERE, "relay_clients.lua")
-        for _ in range(2):
+        for _ in range(3):
             wrk("upstream", options.seconds, options.connections, direct)
             wrk("relay", options.seconds, options.connections, relays[0], clients)
             wrk("relay-miss", options.seconds, options.connections, relays[60], clients, "miss")

@@ -142,23 +142,25 @@ def relay_section(path):
         "(nginx as deployed, its rate per address on, every request from an address of its own), all on "
         "127.0.0.1 and on the same 2 cores as wrk. The upstream is an nginx that speaks HTTPS with a "
         "certificate made for the run and answers with that page itself: far faster and steadier than a "
-        "real provider, so that what the relay adds shows. The runs come by turns, twice, in one go.\n" % setup,
+        "real provider, so that what the relay adds shows. The runs come by turns, three times, in one go.\n" % setup,
     ]
     rows, figures = wrk_table(runs, label)
     out += rows
 
-    def mean(way, key):
-        return sum(milliseconds(f[key]) for f in figures[way]) / len(figures[way])
+    def median(way, key):
+        values = sorted(milliseconds(f[key]) for f in figures[way])
+        return values[len(values) // 2]
 
     def added(way):
-        return "%+.2f ms at p50 and %+.2f ms at p99" % tuple(mean(way, k) - mean("upstream", k)
+        return "%+.2f ms at p50 and %+.2f ms at p99" % tuple(median(way, k) - median("upstream", k)
                                                              for k in ("p50", "p99"))
     failed = sum(f["not_2xx"] for way in figures for f in figures[way])
     budget = 50000 / 86400
     slowest = min(f["rate"] for f in figures["relay-miss"])
     out += [
         "",
-        "The relay's own latency, through it less directly (means of the two turns): without the cache "
+        "The relay's own latency, through it less directly (the median of the three turns of each "
+        "way, which leaves out a turn that the machine's other work upset): without the cache "
         "%s; a cache miss, whose answer nginx also writes to the cache, %s; a cache hit, which asks the "
         "upstream nothing, %s. %s The machine was shared with other work (see the load averages), so "
         "single p99 figures carry its pauses." % (added("relay"), added("relay-miss"), added("relay-hit"),
@@ -169,7 +171,7 @@ def relay_section(path):
         "run of cache misses above still answered %.0f a second, %.0f times that. With a real provider "
         "the relay's share above is added to a round trip over the Internet; a cache hit (%.2f ms at p50 "
         "here) saves that round trip and spends none of the id's requests.\n" % (
-            budget, slowest, slowest / budget, mean("relay-hit", "p50")),
+            budget, slowest, slowest / budget, median("relay-hit", "p50")),
     ]
     return out
 
