@@ -113,7 +113,7 @@ function check_appid(string $value): string
 // The HTTPS address of a service that the relay passes the plug-ins'
 // searches to: https://HOST[:PORT]/PATH, without a query. It goes into the
 // relay's nginx configuration, so nothing in it may mean more to nginx (no
-// "$", blank, quote, ";" or brace). Returns [host, port, path].
+// "$", blank, quote, ";" or brace). Returns its host, port and path.
 function check_upstream(string $value): array
 {
     $pattern = '/\Ahttps:\/\/([^\/:\[\]]+|\[[0-9A-Fa-f:.]+\])(?::([0-9]{1,5}))?(\/(?:[A-Za-z0-9._~\/-]|%[0-9A-Fa-f]{2})*)\z/';
