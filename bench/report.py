@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Turns one run of page_bench (JSON), page_timer and serverinfo_load.sh into
-BENCHMARKS.md.   report.py --serverinfo FILE   prints only the sections of
-serverinfo_load.sh's output FILE."""
+"""Turns one run of page_bench (JSON), page_timer, serverinfo_load.sh and
+relay_load.py into BENCHMARKS.md.   report.py --serverinfo FILE   prints only
+the sections of serverinfo_load.sh's output FILE; report.py --relay FILE
+only the section of relay_load.py's output FILE."""
 import json
 import re
 import platform
@@ -29,17 +30,36 @@ def wrk_figures(report):
             "load": re.search(r"load average: ([0-9.]+)", report).group(1)}
 
 
+def wrk_runs(path):
+    """The sections of a load script's output FILE, each after a line "== WAY":
+    [(way, text)], and wrk's threads, connections and duration in the first."""
+    ways = re.split(r"^== (\S+)\n", open(path, encoding="utf-8").read(), flags=re.M)[1:]
+    runs = list(zip(ways[::2], ways[1::2]))
+    setup = re.search(r"(\d+) threads and (\d+) connections", runs[0][1])
+    return runs, (setup.group(1), setup.group(2), re.search(r"Running (\S+) test", runs[0][1]).group(1))
+
+
+def wrk_table(runs, label):
+    """A table of wrk reports, one row a run, and their figures by way."""
+    rows = ["| run | requests a second | requests | answers not 200 | p50 | p99 | load average at its start |",
+            "|---|---|---|---|---|---|---|"]
+    figures = {}
+    for way, text in runs:
+        f = wrk_figures(text)
+        figures.setdefault(way, []).append(f)
+        rows.append("| %s | %.0f | %d | %d | %s | %s | %s |" % (
+            label.get(way, way), f["rate"], f["requests"], f["not_2xx"], f["p50"], f["p99"], f["load"]))
+    return rows, figures
+
+
 def serverinfo_section(path):
     """The sections on the server information under load and against a
     hostile client (bench/serverinfo_load.sh); empty without its output."""
     if not path:
         return []
-    ways = re.split(r"^== (\S+)\n", open(path, encoding="utf-8").read(), flags=re.M)[1:]
-    runs = [(way, text) for way, text in zip(ways[::2], ways[1::2]) if way != "hostile"]
-    hostile = json.loads(dict(zip(ways[::2], ways[1::2]))["hostile"])
-    first = runs[0][1]
-    setup = re.search(r"(\d+) threads and (\d+) connections", first)
-    duration = re.search(r"Running (\S+) test", first).group(1)
+    runs, setup = wrk_runs(path)
+    hostile = json.loads(dict(runs)["hostile"])
+    runs = [(way, text) for way, text in runs if way != "hostile"]
     label = {"limits-off": "limits off, every request from an address of its own",
              "limits-on": "limits on, every request from an address of its own",
              "limits-off-one-client": "limits off, every request from 127.0.0.1",
@@ -52,17 +72,10 @@ def serverinfo_section(path):
         "in one go. A plug-in asks once, so plug-ins are stood in for by a client address of its own "
         "for every request (given in X-Forwarded-For, which `serve-info --forwarded-for` trusts); the "
         "last two runs send everything from one address, without the limits (as the figure before "
-        "them was taken) and with them, as a flood would come.\n" % (
-            setup.group(1), setup.group(2), duration),
-        "| run | requests a second | requests | answers not 200 | p50 | p99 | load average at its start |",
-        "|---|---|---|---|---|---|---|",
+        "them was taken) and with them, as a flood would come.\n" % setup,
     ]
-    figures = {}
-    for way, text in runs:
-        f = wrk_figures(text)
-        figures.setdefault(way, []).append(f)
-        out.append("| %s | %.0f | %d | %d | %s | %s | %s |" % (
-            label.get(way, way), f["rate"], f["requests"], f["not_2xx"], f["p50"], f["p99"], f["load"]))
+    rows, figures = wrk_table(runs, label)
+    out += rows
     off = sum(f["rate"] for f in figures["limits-off"]) / len(figures["limits-off"])
     on = sum(f["rate"] for f in figures["limits-on"]) / len(figures["limits-on"])
     cut = sum(f["not_2xx"] for f in figures["limits-on"])
@@ -106,13 +119,74 @@ def serverinfo_section(path):
     return out
 
 
+def milliseconds(text):
+    """A wrk time ("950.00us", "1.20ms", "2.00s") in milliseconds."""
+    number, unit = re.match(r"([0-9.]+)(us|ms|s)$", text).groups()
+    return float(number) * {"us": 1e-3, "ms": 1, "s": 1e3}[unit]
+
+
+def relay_section(path):
+    """The section on the search relay under load (bench/relay_load.py);
+    empty without its output."""
+    if not path:
+        return []
+    runs, setup = wrk_runs(path)
+    label = {"upstream": "the upstream directly (HTTPS)",
+             "relay": "through the relay, without the cache (the default)",
+             "relay-miss": "through the relay with the cache, every query new (a miss)",
+             "relay-hit": "through the relay with the cache, the same query (a hit)"}
+    out = [
+        "## The search relay under load\n",
+        "`bench/relay_load.py`: wrk (%s threads, %s connections, %s a run) asks for one page of the address "
+        "search (ten hits, about 5 KB) from the upstream directly and through `norrow serve-info`'s relay "
+        "(nginx as deployed, its rate per address on, every request from an address of its own), all on "
+        "127.0.0.1 and on the same 2 cores as wrk. The upstream is an nginx that speaks HTTPS with a "
+        "certificate made for the run and answers with that page itself: far faster and steadier than a "
+        "real provider, so that what the relay adds shows. The runs come by turns, three times, in one go.\n" % setup,
+    ]
+    rows, figures = wrk_table(runs, label)
+    out += rows
+
+    def median(way, key):
+        values = sorted(milliseconds(f[key]) for f in figures[way])
+        return values[len(values) // 2]
+
+    def added(way):
+        return "%+.2f ms at p50 and %+.2f ms at p99" % tuple(median(way, k) - median("upstream", k)
+                                                             for k in ("p50", "p99"))
+    failed = sum(f["not_2xx"] for way in figures for f in figures[way])
+    budget = 50000 / 86400
+    slowest = min(f["rate"] for f in figures["relay-miss"])
+    out += [
+        "",
+        "The relay's own latency, through it less directly (the median of the three turns of each "
+        "way, which leaves out a turn that the machine's other work upset): without the cache "
+        "%s; a cache miss, whose answer nginx also writes to the cache, %s; a cache hit, which asks the "
+        "upstream nothing, %s. %s The machine was shared with other work (see the load averages), so "
+        "single p99 figures carry its pauses." % (added("relay"), added("relay-miss"), added("relay-hit"),
+                                                  "Every answer was 200." if failed == 0 else
+                                                  "%d answers were not 200." % failed),
+        "",
+        "In users: the provider allows an id 50,000 requests a day, %.2f a second on average; the slowest "
+        "run of cache misses above still answered %.0f a second, %.0f times that. With a real provider "
+        "the relay's share above is added to a round trip over the Internet; a cache hit (%.2f ms at p50 "
+        "here) saves that round trip and spends none of the id's requests.\n" % (
+            budget, slowest, slowest / budget, median("relay-hit", "p50")),
+    ]
+    return out
+
+
 def main():
     if sys.argv[1] == "--serverinfo":  # only the server information's sections, from FILE
         print("\n".join(serverinfo_section(sys.argv[2])))
         return
+    if sys.argv[1] == "--relay":  # only the relay's section, from FILE
+        print("\n".join(relay_section(sys.argv[2])))
+        return
     results, linux_timer = sys.argv[1], sys.argv[2]
     windows_timer = sys.argv[3] if len(sys.argv) > 3 else ""
     serverinfo_load = sys.argv[4] if len(sys.argv) > 4 else ""
+    relay_load = sys.argv[5] if len(sys.argv) > 5 else ""
     data = json.load(open(results))
     runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
 
@@ -144,6 +218,7 @@ def main():
     w("## The commands\n")
     w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs both, writes this file\n"
       "bench/serverinfo_load.sh 10 16   # the server information under load and against a hostile client (run.sh runs it too)\n"
+      "bench/relay_load.py 10 8   # the search relay under load (run.sh runs it too)\n"
       "# or by hand:\ncmake --preset bench && cmake --build --preset bench\nbuild/bench/bin/page_bench\n"
       "build/bench/bin/page_timer 4000\nWINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine build/mingw/bin/page_timer.exe 4000\n```\n")
     w("## Reading a page: the plug-in against a general XML parser\n")
@@ -208,6 +283,7 @@ def main():
       "wall-clock time: %.0f us against %.0f us, ratio **%.2f** (goal under 1.2).\n" % (page / 1e3, raw / 1e3, page / raw))
 
     out.extend(serverinfo_section(serverinfo_load))
+    out.extend(relay_section(relay_load))
 
     w("## Memory\n")
     w("A page over an answer of 100,000 hits, from the host's hand-over of the answer. The conversion's "

@@ -23,6 +23,10 @@ serverinfo=""
 if bench/serverinfo_load.sh > build/bench/serverinfo-wrk.txt; then
   serverinfo=build/bench/serverinfo-wrk.txt
 fi
+relay=""
+if python3 bench/relay_load.py > build/bench/relay-wrk.txt; then
+  relay=build/bench/relay-wrk.txt
+fi
 python3 bench/report.py build/bench/results.json build/bench/timer-linux.txt "$windows" "$serverinfo" \
-  > BENCHMARKS.md
+  "$relay" > BENCHMARKS.md
 echo "wrote BENCHMARKS.md"

@@ -19,10 +19,14 @@ seconds=${1:-10} connections=${2:-16}
 server=''
 trap '[ -z "$server" ] || { kill -TERM $server 2>/dev/null; wait $server 2>/dev/null || true; }' EXIT
 
-# serve-info with OPTIONS on a free port; sets server and port.
+# serve-info with OPTIONS on a free port; sets server and port. The example
+# relays both services: nginx must resolve their upstreams, which no run
+# here asks, so they are routed to a closed port of loopback.
 serve() {
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  ./norrow serve-info --port "$port" --config server/serverinfo.example.ini "$@" > /dev/null 2>&1 &
+  ./norrow serve-info --port "$port" --config server/serverinfo.example.ini \
+    --route geo.search.example:443=127.0.0.1:9 --route map.search.example:443=127.0.0.1:9 \
+    "$@" > /dev/null 2>&1 &
   server=$!
   for _ in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0

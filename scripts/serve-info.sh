@@ -3,15 +3,20 @@
 # it) for trying it, in the foreground: nginx with the site server/nginx.conf
 # and PHP-FPM with the pool server/php-fpm-pool.conf, as deployed but
 # rewritten into a folder of this run: its port, its copy of the scripts, its
-# live configuration, installed from FILE by server/install-config (install
-# another there with the command the banner shows). Started as root, the
-# workers run as nobody. Logs go to standard output (access) and standard
-# error (errors). SIGINT or SIGTERM stops both, and this exits 0.
+# live configuration, installed from FILE by server/install-config with the
+# search relay that FILE asks for (install another there with the command the
+# banner shows). Started as root, the workers run as nobody. Logs go to
+# standard output (access) and standard error (errors). SIGINT or SIGTERM
+# stops both, and this exits 0.
 #   serve-info.sh --port N --config FILE [--no-limits] [--forwarded-for]
-# --no-limits drops the per-address rate and connection limits (for load and
-# functional tests from one address); --forwarded-for takes each client's
-# address from X-Forwarded-For (for a load test that stands in for many
-# clients). Neither belongs in a deployed site.
+#                 [--route NAME:PORT=ADDR:PORT]...
+# --no-limits drops the server information's rate and the connection limit
+# per address (for load and functional tests from one address; the relay's
+# rate is the configuration's requests_per_minute); --forwarded-for takes
+# each client's address from X-Forwarded-For (for a load test that stands in
+# for many clients); --route makes the relay connect to ADDR:PORT for the
+# upstream NAME:PORT (a stand-in, its certificate still checked for NAME).
+# None of them belongs in a deployed site.
 # Exit status: 2 for bad usage or a configuration that is refused, 1 when a
 # server does not start or stops by itself.
 set -euo pipefail
@@ -24,14 +29,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 fail() { echo "serve-info: $1" >&2; exit "${2:-2}"; }
 
-port='' config='' limits=on forwarded=off
+port='' config='' limits=on forwarded=off routes=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --port) [ $# -ge 2 ] || fail "--port needs a value"; port=$2; shift 2 ;;
     --config) [ $# -ge 2 ] || fail "--config needs a value"; config=$2; shift 2 ;;
     --no-limits) limits=off; shift ;;
     --forwarded-for) forwarded=on; shift ;;
-    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE [--no-limits] [--forwarded-for])" ;;
+    --route) [ $# -ge 2 ] || fail "--route needs a value"; routes+=(--route "$2"); shift 2 ;;
+    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE [--no-limits] [--forwarded-for] [--route NAME:PORT=ADDR:PORT]...)" ;;
   esac
 done
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
@@ -54,10 +60,6 @@ mkdir "$run/www" "$run/temp"
 cp "$root/server/downloadinfo.php" "$root/server/configuration.php" "$run/www/"
 install -d -m 0750 -g "$group" "$run/etc"
 live=$run/etc/serverinfo.ini
-php "$root/server/install-config" "$config" "$live" >/dev/null 2>"$run/install.log" || {
-  grep -v '^install-config: .* is now' "$run/install.log" >&2 || true
-  fail "$config is refused (see above)"
-}
 
 # ::1 where this machine has it (IPv6 may be off).
 listen6=''
@@ -92,7 +94,8 @@ rewrite nginx.conf \
   'listen 80;' "listen 127.0.0.1:$port;" \
   'listen [::]:80;' "$listen6" \
   '/var/www/norrow' "$run/www" \
-  '/etc/norrow/serverinfo.ini' "$live" \
+  '/etc/norrow/' "$run/etc/" \
+  '/var/lib/nginx/norrow-relay' "$run/cache" \
   '/var/log/nginx/norrow-access.log' '/dev/stdout' \
   '/var/log/nginx/norrow-error.log' 'stderr' \
   'unix:/run/php/norrow-fpm.sock' "unix:$run/php-fpm.sock" \
@@ -132,6 +135,14 @@ http {
 }
 EOF
 
+# The live configuration, and the relay it asks for (nginx checks it now).
+install_config=(php "$root/server/install-config" --nginx "$run/nginx.conf" "${routes[@]}")
+"${install_config[@]}" "$config" "$live" >/dev/null 2>"$run/install.log" || {
+  grep -v -e '^install-config: .* is now' -e '^install-config: nginx did not reload' "$run/install.log" >&2 || true
+  fail "$config is refused (see above)"
+}
+relayed=$(sed -n 's/^location = \(.*\) {$/\1 /p' "$run/etc/relay-locations.conf" | tr -d '\n')
+
 fpm='' web=''
 stop() {
   trap - INT TERM EXIT
@@ -163,8 +174,8 @@ web=$!
 await listening || fail "nginx did not start on 127.0.0.1:$port" 1
 
 echo "serve-info: http://127.0.0.1:$port/norrow/downloadinfo.php${listen6:+ and [::1]:$port}," \
-     "limits $limits, live configuration $live (server/install-config FILE $live" \
-     "installs another); Ctrl-C stops"
+     "${relayed:+relay at ${relayed% }, }limits $limits, live configuration $live" \
+     "(${install_config[*]:1} FILE $live installs another); Ctrl-C stops"
 wait -n "$fpm" "$web" || true
 echo "serve-info: a server stopped by itself" >&2
 stop 1

@@ -10,6 +10,13 @@ declare(strict_types=1);
 // The plug-in reads at most 1023 bytes of a line, its CR included.
 const LINE_BYTES = 1022;
 
+// Where the plug-ins reach a relayed service: on [relay] public_host, port
+// 80, at the path of its service, with an application id that means nothing
+// (the relay puts the real one in its place).
+const RELAY_PATHS = ['geocoder' => '/norrow/relay/geocoder', 'localsearch' => '/norrow/relay/localsearch'];
+const RELAY_PORT = 80;
+const RELAY_APPID = '-';
+
 final class ConfigError extends Exception
 {
 }
@@ -22,20 +29,24 @@ final class Setting
         public readonly Closure $check,
         public readonly bool $required = true,
         public readonly bool $list = false,  // written key[] = ..., once a line, in order
+        public readonly bool $direct = false,  // only for a service without upstream: required
+                                               // there, refused beside upstream
     ) {
     }
 }
 
 // Every section and setting a configuration may hold. A section whose
-// settings are all optional may be left out.
+// settings are all optional may be left out, and so may [relay] when no
+// service has an upstream.
 function configuration_table(): array
 {
     $endpoint = [
-        'host' => new Setting(check_host(...)),
-        'path' => new Setting(check_path(...)),
+        'host' => new Setting(check_host(...), direct: true),
+        'path' => new Setting(check_path(...), direct: true),
         'referer' => new Setting(check_field_text(...)),
-        'port' => new Setting(fn (string $v): int => check_whole_number($v, 1, 65535)),
+        'port' => new Setting(fn (string $v): int => check_whole_number($v, 1, 65535), direct: true),
         'appid' => new Setting(check_appid(...)),
+        'upstream' => new Setting(check_upstream(...), required: false),
     ];
     return [
         'serverinfo' => [
@@ -46,6 +57,13 @@ function configuration_table(): array
         ],
         'geocoder' => $endpoint,
         'localsearch' => $endpoint,
+        'relay' => [
+            'public_host' => new Setting(check_host(...)),
+            'requests_per_minute' => new Setting(fn (string $v): int => check_whole_number($v, 1, 60000)),
+            'cache_seconds' => new Setting(fn (string $v): int => check_whole_number($v, 0, 86400),
+                                           required: false),
+            'upstream_ca' => new Setting(check_file_path(...), required: false),
+        ],
     ];
 }
 
@@ -88,6 +106,48 @@ function check_appid(string $value): string
 {
     if (preg_match('/\A[A-Za-z0-9._~-]+\z/', $value) !== 1) {
         throw new ConfigError('must be one or more of A-Z a-z 0-9 . _ ~ -');
+    }
+    return $value;
+}
+
+// The HTTPS address of a service that the relay passes the plug-ins'
+// searches to: https://HOST[:PORT]/PATH, without a query. It goes into the
+// relay's nginx configuration, so nothing in it may mean more to nginx (no
+// "$", blank, quote, ";" or brace). Returns its host, port and path.
+function check_upstream(string $value): array
+{
+    $pattern = '/\Ahttps:\/\/([^\/:\[\]]+|\[[0-9A-Fa-f:.]+\])(?::([0-9]{1,5}))?(\/(?:[A-Za-z0-9._~\/-]|%[0-9A-Fa-f]{2})*)\z/';
+    $why = 'must be https://HOST[:PORT]/PATH: a DNS name or an IP address, a port from 1 to 65535,'
+           . ' a path of A-Z a-z 0-9 . _ ~ - / and %XX, no query';
+    if (preg_match($pattern, $value, $m) !== 1) {
+        throw new ConfigError($why);
+    }
+    [, $host, $port, $path] = $m;
+    $bare = trim($host, '[]');
+    if ($bare !== $host && filter_var($bare, FILTER_VALIDATE_IP, FILTER_FLAG_IPV6) === false) {
+        throw new ConfigError($why);
+    }
+    if ($bare === $host) {
+        try {
+            check_host($host);
+        } catch (ConfigError) {
+            throw new ConfigError($why);
+        }
+    }
+    $port = $port === '' ? 443 : (int) $port;
+    if ($port < 1 || $port > 65535) {
+        throw new ConfigError($why);
+    }
+    return ['host' => $host, 'port' => $port, 'path' => $path];
+}
+
+// The absolute path of a file that nginx reads, in characters that mean
+// nothing more to nginx. Whether the file is there is install-config's to
+// check: the service may not see that folder.
+function check_file_path(string $value): string
+{
+    if (preg_match('/\A\/[A-Za-z0-9._\/+-]+\z/', $value) !== 1) {
+        throw new ConfigError('must be an absolute path of A-Z a-z 0-9 . _ - + and /');
     }
     return $value;
 }
@@ -213,18 +273,38 @@ function parse_configuration(string $text, string $name): array
             $settings[$section][$key] = $value;
         }
     }
+    $relayed = relayed_services($settings);
     foreach ($table as $section => $keys) {
+        if ($section === 'relay' && $relayed === [] && !isset($seen[$section])) {
+            continue;
+        }
         foreach ($keys as $key => $setting) {
-            if (!$setting->required || isset($settings[$section][$key])) {
+            $given = isset($settings[$section][$key]);
+            if ($setting->direct && in_array($section, $relayed, true)) {
+                if ($given) {
+                    $fail($seen["$section $key"], "[$section] $key is not used beside upstream: plug-ins"
+                                                  . ' reach a relayed service at [relay] public_host');
+                }
+                continue;
+            }
+            if (!$setting->required || $given) {
                 continue;
             }
             if (!isset($seen[$section])) {
-                throw new ConfigError("$name: section [$section] is missing");
+                throw new ConfigError("$name: section [$section] is missing"
+                                      . ($section === 'relay' ? ' (a service has an upstream)' : ''));
             }
             $fail($seen[$section], "[$section] $key is missing");
         }
     }
     return $settings;
+}
+
+// The services of checked $settings that the relay serves.
+function relayed_services(array $settings): array
+{
+    return array_values(array_filter(array_keys(RELAY_PATHS),
+                                     fn (string $s): bool => isset($settings[$s]['upstream'])));
 }
 
 // The text of a value: inside double quotes, or bare, without the blanks
@@ -258,6 +338,7 @@ final class Answers
         public readonly int $lowestVersion,
         public readonly string $current,  // for a plug-in at lowestVersion or later
         public readonly string $tooOld,   // USER_MESSAGE and DENIED
+        public readonly array $settings,  // the checked settings (install-config makes the relay of them)
     ) {
     }
 }
@@ -290,6 +371,10 @@ function answers_from(array $settings): Answers
     $lines = ['SERVERINFO'];
     foreach (['GEOCODER' => 'geocoder', 'LOCALSEARCH' => 'localsearch'] as $key => $name) {
         $s = $settings[$name];
+        if (isset($s['upstream'])) {  // the relay; its application id stays here
+            $s = ['host' => $settings['relay']['public_host'], 'path' => RELAY_PATHS[$name],
+                  'port' => RELAY_PORT, 'appid' => RELAY_APPID] + $s;
+        }
         $lines[] = "$key {$s['host']},{$s['path']},{$s['referer']},{$s['port']},{$s['appid']}";
     }
     $lines[] = "MAXPAGE {$info['max_page']}";
@@ -303,7 +388,8 @@ function answers_from(array $settings): Answers
     return new Answers(
         $info['lowest_version'],
         answer_text($lines),
-        answer_text(['SERVERINFO', "USER_MESSAGE $update", 'DENIED'])
+        answer_text(['SERVERINFO', "USER_MESSAGE $update", 'DENIED']),
+        $settings
     );
 }
 

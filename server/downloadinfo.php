@@ -4,9 +4,11 @@
 //
 // The request is multipart/form-data with one field, "version" (the plug-in
 // sends 1000). The answer is the server-information text: SERVERINFO, one
-// GEOCODER and one LOCALSEARCH line (host,path,referer,port,appid), MAXPAGE
-// and, when configured, USER_MESSAGE (line breaks written as "_"); lines end
-// with CR LF, the whole text is Shift-JIS (code page 932).
+// GEOCODER and one LOCALSEARCH line (host,path,referer,port,appid; for a
+// relayed service the relay's public host, its path, port 80 and the
+// application id "-"), MAXPAGE and, when configured, USER_MESSAGE (line
+// breaks written as "_"); lines end with CR LF, the whole text is Shift-JIS
+// (code page 932).
 //
 //   GET, HEAD, ...                          405, Allow: POST
 //   no multipart "version", not a number    SERVERINFO, DENIED

@@ -6,8 +6,8 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
                       --host serverinfo.norrow.example
       the answers byte for byte, bad requests, broken, cut and racing
       configurations, the limits against a hostile client (rate, stalled
-      connections, a flood), the stop on SIGINT and SIGTERM, and the plug-in
-      through tamsel-sim --route
+      connections, a flood), the stop on SIGINT and SIGTERM, the plug-in
+      through tamsel-sim --route, and the search relay
   ... --only plugin --sim build/mingw/bin/tamsel-sim.exe --wine cmake/wine-run \
       --services build/native/bin/tamsel-sim
       only the plug-in, the Windows build under Wine (run it under xvfb-run)
@@ -17,6 +17,10 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
   ... --only limits [--figures FILE]
       only the limits (no --sim needed); FILE gets their figures as JSON
       (bench/serverinfo_load.sh)
+  ... --only relay
+      only the search relay, against the stand-in services behind an nginx
+      that speaks HTTPS with certificates made for the run (the whole run and
+      --only plugin check it too; under Wine, what the plug-in sees of it)
 """
 import argparse
 import http.client
@@ -34,7 +38,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Tally, free_port, run_to_files, start_services, stop_services  # noqa: E402
+from checks import (WINE_EMULATED, Tally, free_port, run_to_files, start_services,  # noqa: E402
+                    stop_services)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -107,6 +112,44 @@ def expected_answer(services_port):
 
 DENIED = b"SERVERINFO\r\nDENIED\r\n"
 TOO_OLD = ("SERVERINFO\r\nUSER_MESSAGE %s\r\nDENIED\r\n" % "_".join(UPDATE)).encode("cp932")
+
+# The search relay. Names that the tests route to loopback: the plug-ins
+# reach the relay as PUBLIC_HOST:80; the relay reaches the stand-in services
+# as UPSTREAM over HTTPS, and the failing upstreams below by their names.
+PUBLIC_HOST = "relay.norrow.test"
+UPSTREAM = "upstream.norrow.test"
+RELAY_PATHS = {"geocoder": "/norrow/relay/geocoder", "localsearch": "/norrow/relay/localsearch"}
+SERVICE_PATHS = {"geocoder": "/v1/geocoder", "localsearch": "/v1/localsearch"}
+STATUS_LINES = {"address": "Yahoo!住所検索：通信中にエラーが発生しました.",
+                "local": "Yahoo!ローカルサーチ：通信中にエラーが発生しました."}
+# (what fails, the upstream's name, the relay's answer)
+FAILING_UPSTREAMS = [
+    ("a stopped upstream", "stopped.norrow.test", 502),
+    ("an upstream whose certificate no trusted CA signed", "untrusted.norrow.test", 502),
+    ("an upstream whose certificate names another host", "misnamed.norrow.test", 502),
+    ("an upstream silent after the connection", "silent.norrow.test", 504),
+]
+
+
+def relay_section(per_minute=600, cache=0, ca=None):
+    return "\n".join(["[relay]", 'public_host = "%s"' % PUBLIC_HOST, "requests_per_minute = %d" % per_minute,
+                      "cache_seconds = %d" % cache] + (['upstream_ca = "%s"' % ca] if ca else []))
+
+
+def relayed(upstream=UPSTREAM, **changes):
+    """The changes of config_lines that relay both services to `upstream`,
+    and `changes` on top."""
+    lines = {"user_message": None, "relay": relay_section()}
+    for prefix, service in (("g", "geocoder"), ("l", "localsearch")):
+        lines.update({prefix + "_host": 'upstream = "https://%s%s"' % (upstream, SERVICE_PATHS[service]),
+                      prefix + "_path": None, prefix + "_port": None})
+    lines.update(changes)
+    return lines
+
+
+RELAYED_ANSWER = ("SERVERINFO\r\nGEOCODER %s,/norrow/relay/geocoder,http://referer.example/,80,-\r\n"
+                  "LOCALSEARCH %s,/norrow/relay/localsearch,,80,-\r\nMAXPAGE 2\r\n"
+                  % (PUBLIC_HOST, PUBLIC_HOST)).encode()
 
 
 def form(name, value, disposition=""):
@@ -231,6 +274,29 @@ BROKEN = [
      "serverinfo.ini:4: is not UTF-8"),
     ("the last line without its line break", {}, lambda b: b[:-1],
      "serverinfo.ini:19: the last line does not end with a line break"),
+    ("no host for a service without upstream", {"l_host": None}, None, "[localsearch] host is missing"),
+    ("an upstream over plain HTTP", relayed(g_host='upstream = "http://%s/v1/geocoder"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://HOST[:PORT]/PATH"),
+    ("an upstream with a query", relayed(g_host='upstream = "https://%s/v1/geocoder?x=1"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("an upstream with an nginx variable", relayed(g_host='upstream = "https://%s/v1/$host"' % UPSTREAM),
+     None, "{line}: [geocoder] upstream must be https://"),
+    ("an upstream on port 65536", relayed(g_host='upstream = "https://%s:65536/v1"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("an upstream without a path", relayed(g_host='upstream = "https://%s"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("a path beside an upstream", relayed(l_path='path = "/v1/localsearch"'), None,
+     "[localsearch] path is not used beside upstream"),
+    ("an upstream without [relay]", relayed(relay=None), None,
+     "section [relay] is missing (a service has an upstream)"),
+    ("[relay] without public_host", relayed(relay=relay_section().replace("public_host", ";public_host")),
+     None, "[relay] public_host is missing"),
+    ("requests_per_minute 0", relayed(relay=relay_section(per_minute=0)), None,
+     "[relay] requests_per_minute must be a whole number from 1 to 60000"),
+    ("cache_seconds over a day", relayed(relay=relay_section(cache=86401)), None,
+     "[relay] cache_seconds must be a whole number from 0 to 86400"),
+    ("a relative upstream_ca", relayed(relay=relay_section(ca="ca.pem")), None,
+     "[relay] upstream_ca must be an absolute path"),
 ]
 
 
@@ -295,9 +361,10 @@ def free_port_both():
                 pass
 
 
-def install(source, live=None, check=False):
-    """server/install-config on `source` (into `live`, or --check)."""
-    args = ["php", INSTALL] + (["--check", source] if check else [source] + ([live] if live else []))
+def install(source, live=None, check=False, options=()):
+    """server/install-config on `source` (into `live`, with `options`, or --check)."""
+    args = ["php", INSTALL] + (["--check", source] if check else
+                               list(options) + [source] + ([live] if live else []))
     return subprocess.run(args, capture_output=True, timeout=60)
 
 
@@ -316,6 +383,9 @@ class ServeInfo:
         threading.Thread(target=self.process.stdout.read, daemon=True).start()  # the access log
         found = re.search(r"live configuration (\S+) ", self.banner)
         self.live = found.group(1) if found else None
+        # How to install another, with the relay: install-config's options.
+        found = re.search(r"install-config (.*) FILE ", self.banner)
+        self.install_options = found.group(1).split() if found else []
         if "Ctrl-C stops" not in self.banner:
             self.stop()
             raise RuntimeError("serve-info did not start: %r %s" % (self.banner, "".join(self.errors)))
@@ -354,6 +424,28 @@ class ServeInfo:
         response, data = self.request("POST", PATH, MULTIPART, PLUGIN_BODY, **where)
         return response.status, data
 
+    def install(self, source):
+        """Installs `source` as the live configuration, with its relay, and
+        waits until nginx's workers of the configuration before are gone."""
+        before = self.nginx_workers()
+        result = install(source, self.live, options=self.install_options)
+        deadline = time.time() + 10
+        while (b"nginx reloads" in result.stderr and any(alive(pid) for pid in before)
+               and time.time() < deadline):
+            time.sleep(0.05)
+        return result
+
+    def nginx_workers(self):
+        found = []
+        for pid in descendants(self.process.pid):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    if f.read().startswith((b"nginx: worker", b"nginx: cache")):
+                        found.append(pid)
+            except OSError:
+                pass
+        return found
+
     def write_live(self, data):
         """Writes the live configuration by hand, in place, as an editor would."""
         with open(self.live, "wb") as f:
@@ -367,6 +459,88 @@ class ServeInfo:
         except subprocess.TimeoutExpired:
             self.process.kill()
             return None
+
+
+class Upstream:
+    """The stand-in services as the provider serves them: behind an nginx in
+    `folder` that speaks HTTPS on 127.0.0.1 with certificates of throwaway
+    CAs made here. `port` has one for UPSTREAM from the CA `ca`, which the
+    relay is told to trust, and `untrusted_port` one for
+    untrusted.norrow.test from another CA. `seen()` is every request target
+    it was sent, as sent. With `page` (a file in `folder`), it answers every
+    request with that page itself (for a load test of the relay alone)."""
+
+    CONF = """daemon off; worker_processes 1; pid nginx.pid; error_log stderr;
+events { worker_connections 64; }
+http {
+    client_body_temp_path temp/body; proxy_temp_path temp/proxy; fastcgi_temp_path temp/fastcgi;
+    uwsgi_temp_path temp/uwsgi; scgi_temp_path temp/scgi;
+    log_format seen '$request_uri';
+    access_log seen.log seen;
+    server {
+        listen 127.0.0.1:%(port)d ssl; ssl_certificate upstream.pem; ssl_certificate_key upstream.key;
+        location / { %(answer)s }
+    }
+    server {
+        listen 127.0.0.1:%(untrusted_port)d ssl; ssl_certificate untrusted.pem; ssl_certificate_key untrusted.key;
+        location / { %(answer)s }
+    }
+}
+"""
+
+    def __init__(self, folder, services_port, page=None):
+        os.makedirs(os.path.join(folder, "temp"), exist_ok=True)
+        self.folder = folder
+        self.ca = self.certificate("ca", None, "Norrow test CA")
+        self.certificate("upstream", "ca", UPSTREAM)
+        self.certificate("other-ca", None, "Norrow test CA")
+        self.certificate("untrusted", "other-ca", "untrusted.norrow.test")
+        self.port, self.untrusted_port = free_port(), free_port()
+        answer = ('default_type "application/xml; charset=UTF-8"; root %s; try_files /%s =404;' % (folder, page)
+                  if page else "proxy_pass http://127.0.0.1:%d;" % services_port)
+        with open(os.path.join(folder, "nginx.conf"), "w") as f:
+            f.write(self.CONF % {"port": self.port, "untrusted_port": self.untrusted_port, "answer": answer})
+        self.process = subprocess.Popen(["nginx", "-e", "stderr", "-p", folder + "/", "-c", "nginx.conf"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not all(self.listening(p) for p in (self.port, self.untrusted_port)):
+            if time.time() > deadline or self.process.poll() is not None:
+                self.stop()
+                raise RuntimeError("the TLS upstream did not start")
+            time.sleep(0.05)
+
+    def certificate(self, name, ca, common_name):
+        """A key and certificate NAME.key and NAME.pem: a CA's own, or one for
+        the host `common_name` from the CA `ca`. Returns the certificate."""
+        key, pem = (os.path.join(self.folder, name + ext) for ext in (".key", ".pem"))
+        command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                   "-nodes", "-days", "2", "-subj", "/CN=" + common_name, "-keyout", key, "-out", pem]
+        if ca:
+            command += ["-CA", os.path.join(self.folder, ca + ".pem"),
+                        "-CAkey", os.path.join(self.folder, ca + ".key"),
+                        "-addext", "subjectAltName=DNS:" + common_name,
+                        "-addext", "basicConstraints=critical,CA:FALSE"]
+        subprocess.run(command, check=True, capture_output=True, timeout=60)
+        return pem
+
+    @staticmethod
+    def listening(port):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def seen(self):
+        try:
+            with open(os.path.join(self.folder, "seen.log"), "rb") as f:
+                return f.read().decode("latin-1").splitlines()
+        except OSError:
+            return []
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=15)
 
 
 class Runner(Tally):
@@ -791,6 +965,233 @@ class Runner(Tally):
             problems.append("message boxes %r, expected the USER_MESSAGE once" % boxes)
         self.report("the plug-in configures itself from the server (%s)" % host, problems)
 
+    # -- the relay ----------------------------------------------------------
+
+    def relay(self):
+        """The search relay against the stand-in services over HTTPS: the
+        plug-in through it and directly, the id, the cache, every byte, the
+        refused installs, the rate, and upstreams that fail. Under Wine only
+        what the plug-in sees: the same hits, the rate, a stopped and an
+        untrusted upstream."""
+        native = not self.options.wine
+        upstream = Upstream(os.path.join(self.temp, "upstream"), self.services_port)
+        silent = socket.socket()  # the kernel takes connections for it, and nothing ever answers
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(64)
+        self.ca = upstream.ca
+        routes = {UPSTREAM: upstream.port, "untrusted.norrow.test": upstream.untrusted_port,
+                  "misnamed.norrow.test": upstream.port, "stopped.norrow.test": free_port(),
+                  "silent.norrow.test": silent.getsockname()[1]}
+        options = sum((["--route", "%s:443=127.0.0.1:%d" % route] for route in routes.items()), [])
+        server = None
+        try:
+            server = ServeInfo(self.options.norrow, self.relay_config(cache=60), *options)
+            if native:
+                self.relay_installed(server)
+            for target in ("address", "local"):
+                self.relay_hits(server, upstream, target)
+            if native:
+                self.relay_cache(server, upstream)
+                self.relay_bytes(server, upstream)
+                self.relay_refused(server)
+            self.relay_rate(server)
+            for name, host, status in FAILING_UPSTREAMS:
+                if native or host in ("stopped.norrow.test", "untrusted.norrow.test"):
+                    self.relay_failure(server, name, host, status)
+        finally:
+            if server:
+                server.stop()
+            silent.close()
+            upstream.stop()
+
+    def relay_config(self, upstream=UPSTREAM, ca=None, **relay):
+        """A configuration file that relays both services to `upstream`."""
+        changes = relayed(upstream, relay=relay_section(ca=ca or self.ca, **relay))
+        return self.write_config(config_text(self.services_port, **changes), "relay.ini")
+
+    def direct_info(self):
+        """A server information that names the stand-in services themselves."""
+        lines = ["SERVERINFO"] + ["%s 127.0.0.1,%s,,%d,%s" % (key, SERVICE_PATHS[service], self.services_port,
+                                                             SERVICES_APPID)
+                                  for key, service in (("GEOCODER", "geocoder"), ("LOCALSEARCH", "localsearch"))]
+        return self.write_config("\r\n".join(lines + ["MAXPAGE 2", ""]), "direct-info.txt")
+
+    def search(self, target, server=None):
+        """The plug-in searching 東京 (two pages): through `server` and its
+        relay, or with the stand-in services named directly. Returns the JSON
+        document (None if there is none), the run and its seconds."""
+        self.searches = getattr(self, "searches", 0) + 1
+        if server:
+            where = ["--route", "%s:80=127.0.0.1:%d" % (self.options.host, server.port),
+                     "--route", "%s:80=127.0.0.1:%d" % (PUBLIC_HOST, server.port)]
+        else:
+            where = ["--server-info", self.sim_path(self.direct_info())]
+        profile = os.path.join(self.temp, "profile-relay-%d.ini" % self.searches)
+        command = ([self.options.wine] if self.options.wine else []) + [
+            self.options.sim, "search", "東京", "--target", target, "--json",
+            "--profile", self.sim_path(profile)] + where
+        began = time.monotonic()
+        result = run_to_files(command, timeout=600, windows=bool(self.options.wine))
+        seconds = time.monotonic() - began
+        try:
+            return json.loads(result.stdout.decode("utf-8")), result, seconds
+        except ValueError:
+            return None, result, seconds
+
+    @staticmethod
+    def status_message(document, run, target):
+        """What is wrong with a search that should end with the status-line
+        message of a communication failure, and nothing else."""
+        if document is None:
+            return ["no JSON: %r" % run.stderr[-500:]]
+        problems = [] if run.returncode == 1 else ["exit status %d" % run.returncode]
+        if [s["result"] for s in document["searches"]] != [0] or document["status"] != [STATUS_LINES[target]]:
+            problems.append("searches %r, status %r" % (document["searches"], document["status"]))
+        if document["message_boxes"]:
+            problems.append("message boxes %r" % document["message_boxes"])
+        return problems
+
+    def relay_installed(self, server):
+        problems = []
+        status, data = server.post()
+        if (status, data) != (200, RELAYED_ANSWER):
+            problems.append("status %d, answer %r" % (status, data))
+        folder = os.path.dirname(server.live)
+        for name in ("relay-upstreams.conf", "relay-locations.conf"):
+            if os.stat(os.path.join(folder, name)).st_mode & 0o007:
+                problems.append("%s is readable by anyone" % name)
+        for path in ("/relay-locations.conf", "/norrow/relay-locations.conf", "/norrow/relay/"):
+            response, data = server.request("GET", path, None, None, source="127.0.0.3")
+            if response.status != 404:
+                problems.append("GET %s: %d" % (path, response.status))
+        self.report("the server information sends the plug-ins to the relay with an id that means nothing;"
+                    " the relay's files are the service's alone", problems)
+
+    def relay_hits(self, server, upstream, target):
+        direct = self.search(target)[0]
+        since = len(upstream.seen())
+        document, run, _ = self.search(target, server)
+        name = "the plug-in's %s search through the relay: the hits it gets directly" % target
+        if direct is None or document is None:
+            self.report(name, ["no JSON: %r %r" % (direct is None, run.stderr[-500:])])
+            return
+        problems = ["%s: %r through the relay, %r directly" % (key, document[key], direct[key])
+                    for key in ("searches", "result_count", "hits", "status", "message_boxes", "attribution")
+                    if document[key] != direct[key]]
+        if document["result_count"] <= 10:
+            problems.append("%d hits: not two pages" % document["result_count"])
+        service = "geocoder" if target == "address" else "localsearch"
+        prefix = RELAY_PATHS[service] + "?appid=-&"
+        gets = [r for r in document["requests"] if r["kind"] == "get"]
+        if any((r["host"], r["port"]) != (PUBLIC_HOST, 80) or not r["path"].startswith(prefix) for r in gets):
+            problems.append("requests %r" % gets)
+        wanted = ["%s?appid=%s&%s" % (SERVICE_PATHS[service], SERVICES_APPID, r["path"][len(prefix):])
+                  for r in gets]
+        seen = upstream.seen()[since:]
+        if seen != wanted:
+            problems.append("the upstream saw %r, the plug-in sent %r" % (seen, wanted))
+        if SERVICES_APPID.encode() in run.stdout + run.stderr:
+            problems.append("the application id reached the plug-in")
+        self.report(name + "; the upstream got the secret id in place of the plug-in's, byte for byte",
+                    problems)
+
+    def relay_cache(self, server, upstream):
+        problems = []
+        since = len(upstream.seen())
+        again = self.search("address", server)[0]  # cache_seconds 60: a second time
+        if upstream.seen()[since:] or not again or again["result_count"] != 20:
+            problems.append("a repeated search: %r, the upstream saw %r" % (
+                again and again["result_count"], upstream.seen()[since:]))
+        result = server.install(self.relay_config(cache=0))
+        if result.returncode != 0:
+            problems.append("install-config: %r" % result.stderr)
+        since = len(upstream.seen())
+        self.search("address", server)
+        self.search("address", server)
+        seen = upstream.seen()[since:]
+        if len(seen) != 4 or seen[:2] != seen[2:]:
+            problems.append("without the cache, the upstream saw %r" % seen)
+        self.report("cache_seconds 60: a repeated search reaches the upstream once; 0: every time", problems)
+
+    def relay_bytes(self, server, upstream):
+        """Every byte the plug-in's encoder writes, escaped and plain, with
+        every other parameter it sends."""
+        plain = "+0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-*="
+        rest = ("&query=%s%s&ei=SJIS&bbox=139.500000,35.000000,140.250000,-36.125000&datum=wgs&start=11"
+                "&result=10&output=xml" % ("".join("%%%02X" % b for b in range(1, 256)), plain))
+        since = len(upstream.seen())
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-" + rest, None, None,
+                                        source="127.0.0.3")
+        problems = [] if response.status == 200 and b"<YDF" in data else ["status %d" % response.status]
+        wanted = [SERVICE_PATHS["geocoder"] + "?appid=" + SERVICES_APPID + rest]
+        if upstream.seen()[since:] != wanted:
+            problems.append("the upstream saw %r" % upstream.seen()[since:])
+        self.report("every byte the plug-in can encode reaches the upstream unchanged", problems)
+
+    def relay_refused(self, server):
+        """Relays that install-config refuses: nothing live changes."""
+        folder = os.path.dirname(server.live)
+        files = [server.live, server.live + ".last-good"] + [
+            os.path.join(folder, name) for name in ("relay-upstreams.conf", "relay-locations.conf")]
+        not_pem = self.write_config("not a certificate\n", "not-a-certificate.pem")
+        cases = [
+            ("an upstream_ca that is no certificate", {"ca": not_pem}, "is not a readable PEM certificate"),
+            ("an upstream_ca that is not there", {"ca": not_pem + ".missing"},
+             "is not a readable PEM certificate"),
+            ("an upstream that nginx cannot resolve", {"upstream": "unresolvable.norrow.test"},
+             'host not found in upstream "unresolvable.norrow.test:443"'),
+        ]
+        for name, changes, says in cases:
+            before = [open(path, "rb").read() for path in files]
+            result = server.install(self.relay_config(**changes))
+            problems = [] if result.returncode == 1 else ["exit status %d" % result.returncode]
+            if says.encode() not in result.stderr:
+                problems.append("message %r" % result.stderr)
+            if [open(path, "rb").read() for path in files] != before:
+                problems.append("the live configuration or the relay changed")
+            self.answered(server, RELAYED_ANSWER, "the service", problems)
+            self.report("install-config refuses a relay: " + name, problems)
+
+    def relay_rate(self, server):
+        problems = []
+        result = server.install(self.relay_config(per_minute=1))
+        if result.returncode != 0:
+            problems.append("install-config: %r" % result.stderr)
+        since = len(server.errors)
+        answers = [server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None)
+                   for _ in range(5)]
+        statuses = [response.status for response, _ in answers]
+        if statuses.count(429) < 4 or set(statuses) - {200, 429}:
+            problems.append("statuses %s from 127.0.0.1" % statuses)
+        problems += ["a 429 answered %r" % data for response, data in answers
+                     if response.status == 429 and not (data.startswith(b"<?xml") and b"<YDF>" in data
+                                                        and b"<Status>429</Status>" in data)]
+        document, run, _ = self.search("address", server)
+        problems += self.status_message(document, run, "address")
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+                                        source="127.0.0.2")
+        if response.status != 200 or b"<Status>200</Status>" not in data:
+            problems.append("127.0.0.2: status %d" % response.status)
+        problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+        self.report("a burst over requests_per_minute from 127.0.0.1 gets 429 with a YDF answer and the "
+                    "plug-in its status message, unlogged, while 127.0.0.2 is served", problems)
+
+    def relay_failure(self, server, name, host, status):
+        result = server.install(self.relay_config(upstream=host))
+        problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
+        began = time.monotonic()
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+                                        source="127.0.0.4", timeout=30)
+        took = time.monotonic() - began
+        if response.status != status or b"<Status>%d</Status>" % status not in data:
+            problems.append("status %d, answer %r" % (response.status, data[:300]))
+        document, run, seconds = self.search("address", server)
+        problems += self.status_message(document, run, "address")
+        if took > 15 or (seconds > 15 and not WINE_EMULATED):
+            problems.append("answered after %.1f s, the plug-in's search took %.1f s" % (took, seconds))
+        self.report("%s: %d with a YDF answer after %.1f s, the plug-in's status message" % (name, status, took),
+                    problems)
+
     def build_with_host(self):
         """A native build of the plug-in and tamsel-sim with another host."""
         build = self.options.build_dir
@@ -807,6 +1208,9 @@ class Runner(Tally):
         only = self.options.only
         if only != "limits":
             self.services, self.services_port = start_services(self.options.services or self.options.sim)
+        if only == "relay":
+            self.relay()
+            return
         if only is None:
             self.refused_starts()
             self.stops()
@@ -834,6 +1238,8 @@ class Runner(Tally):
                 self.flood(server)
         finally:
             server.stop()
+        if only != "limits" and not self.options.build_host:
+            self.relay()
         if self.options.figures:
             with open(self.options.figures, "w") as f:
                 json.dump(self.figures, f, indent=1)
@@ -851,7 +1257,7 @@ def main():
                         help="the server-information host the plug-in was built with")
     parser.add_argument("--wine", help="the wrapper that runs a Windows program")
     parser.add_argument("--services", help="the Linux tamsel-sim that runs the search services")
-    parser.add_argument("--only", choices=["plugin", "limits"])
+    parser.add_argument("--only", choices=["plugin", "limits", "relay"])
     parser.add_argument("--build-host", help="build with this NORROW_SERVERINFO_HOST first")
     parser.add_argument("--build-dir", help="where that build goes")
     parser.add_argument("--figures", help="with --only limits: write their figures here (JSON)")
