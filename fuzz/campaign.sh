@@ -5,6 +5,7 @@
 #   fuzz/campaign.sh 60          (CI)      fuzz/campaign.sh 1000   (a long campaign)
 #   fuzz/campaign.sh 4000 page_walk        (one target)
 set -uo pipefail
+export LC_ALL=C  # the figures of time and the fuzzers are read below
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 targets=(xml_locator server_info url_encode page_search page_walk)

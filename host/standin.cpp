@@ -192,6 +192,7 @@ const StandIn_Call* StandIn_GetCall(int index) {
     return &calls[index].call;
 }
 
+#if NORROW_OS_LINUX
 int Desktop_MessageBox(const char* text, unsigned type) {
     const InHost inHost;
     Host& host = TheHost();
@@ -203,6 +204,7 @@ int Desktop_MessageBox(const char* text, unsigned type) {
     record.call.result = button;
     return button;
 }
+#endif
 
 #if NORROW_OS_WINDOWS
 int StandIn_AnswerBoxes(StandIn_BoxCallback callback, void* context) {

@@ -8,6 +8,9 @@
 #include <stdint.h>
 
 #include "contract/plugin_interface.h"
+#if NORROW_OS_LINUX
+#include "platform/linux/desktop.h"
+#endif
 
 #if NORROW_OS_WINDOWS
 #ifdef STANDIN_BUILDING
@@ -76,9 +79,10 @@ STANDIN_API void StandIn_SetHttpHandler(StandIn_HttpHandler handler, void* conte
 
 /* ---- Message boxes (the desktop of the Linux build) --------------------- */
 
-/* Shows a message box for the plug-in on Linux: recorded, then passed to the
- * handler, which returns the button pressed (without one: OK at once). */
-STANDIN_API int Desktop_MessageBox(const char* text, unsigned type);
+/* On Linux this library provides the process's Desktop_MessageBox
+ * (platform/linux/desktop.h), which the plug-in's boxes reach: each box is
+ * recorded, then passed to the handler, which returns the button pressed
+ * (without one: OK at once). */
 typedef int (*StandIn_MessageBoxHandler)(void* context, const char* text, unsigned type);
 STANDIN_API void StandIn_SetMessageBoxHandler(StandIn_MessageBoxHandler handler, void* context);
 

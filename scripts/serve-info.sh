@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# Serves the server information on 127.0.0.1 for trying it, in the foreground:
-# nginx with the site server/nginx.conf and PHP-FPM with the pool
-# server/php-fpm-pool.conf, rewritten to listen on loopback and to run
-# server/downloadinfo.php with the configuration FILE. Both run as the user
-# who starts this; their logs go to standard output (access) and standard
-# error (errors). SIGINT or SIGTERM stops both, and this exits 0.
-#   serve-info.sh --port N --config FILE
+# Serves the server information on 127.0.0.1 (and ::1 where this machine has
+# it) for trying it, in the foreground: nginx with the site server/nginx.conf
+# and PHP-FPM with the pool server/php-fpm-pool.conf, as deployed but
+# rewritten into a folder of this run: its port, its copy of the scripts, its
+# live configuration, installed from FILE by server/install-config with the
+# search relay that FILE asks for (install another there with the command the
+# banner shows). Started as root, the workers run as nobody. Logs go to
+# standard output (access) and standard error (errors). SIGINT or SIGTERM
+# stops both, and this exits 0.
+#   serve-info.sh --port N --config FILE [--no-limits] [--forwarded-for]
+#                 [--route NAME:PORT=ADDR:PORT]...
+# --no-limits drops the server information's rate and the connection limit
+# per address (for load and functional tests from one address; the relay's
+# rate is the configuration's requests_per_minute); --forwarded-for takes
+# each client's address from X-Forwarded-For (for a load test that stands in
+# for many clients); --route makes the relay connect to ADDR:PORT for the
+# upstream NAME:PORT (a stand-in, its certificate still checked for NAME).
+# None of them belongs in a deployed site.
 # Exit status: 2 for bad usage or a configuration that is refused, 1 when a
 # server does not start or stops by itself.
 set -euo pipefail
@@ -18,27 +29,43 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 fail() { echo "serve-info: $1" >&2; exit "${2:-2}"; }
 
-port='' config=''
+port='' config='' limits=on forwarded=off routes=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --port) [ $# -ge 2 ] || fail "--port needs a value"; port=$2; shift 2 ;;
     --config) [ $# -ge 2 ] || fail "--config needs a value"; config=$2; shift 2 ;;
-    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE)" ;;
+    --no-limits) limits=off; shift ;;
+    --forwarded-for) forwarded=on; shift ;;
+    --route) [ $# -ge 2 ] || fail "--route needs a value"; routes+=(--route "$2"); shift 2 ;;
+    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE [--no-limits] [--forwarded-for] [--route NAME:PORT=ADDR:PORT]...)" ;;
   esac
 done
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
   fail "--port takes a port from 1 to 65535, not '$port'"
 [ -n "$config" ] || fail "--config FILE is missing"
 [ -r "$config" ] || fail "cannot read $config"
-config=$(cd "$(dirname "$config")" && pwd)/$(basename "$config")
-php "$root/server/downloadinfo.php" --check "$config" >/dev/null ||
-  fail "$config is refused (see above)"
 fpm_program=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
 [ -n "$fpm_program" ] || fail "php-fpm is not installed (./norrow setup)"
 
+# The workers' user: nobody when started as root, else the user who starts this.
+if [ "$(id -u)" -eq 0 ]; then
+  user=nobody group=$(id -gn nobody)
+else
+  user=$(id -un) group=$(id -gn)
+fi
 run=$(mktemp -d "${TMPDIR:-/tmp}/norrow-serve-info.XXXXXX")
 chmod 755 "$run"
-user=$(id -un) group=$(id -gn)
+trap 'rm -rf "$run"' EXIT
+mkdir "$run/www" "$run/temp"
+cp "$root/server/downloadinfo.php" "$root/server/configuration.php" "$run/www/"
+install -d -m 0750 -g "$group" "$run/etc"
+live=$run/etc/serverinfo.ini
+
+# ::1 where this machine has it (IPv6 may be off).
+listen6=''
+if grep -q '^0\{31\}1 ' /proc/net/if_inet6 2>/dev/null; then
+  listen6="listen [::1]:$port;"
+fi
 
 # Rewrites the deployed paths of a file of server/ into this run's; fails
 # when a path is not there, so the two never drift apart silently.
@@ -54,22 +81,33 @@ rewrite() {
   printf '%s\n' "$text"
 }
 
+site_changes=()
+if [ "$limits" = off ]; then
+  site_changes+=('limit_conn norrow_serverinfo_conn 10;' '# (limits off: serve-info --no-limits)'
+                 'limit_req zone=norrow_serverinfo_rate burst=20 nodelay;' '# (limits off)')
+fi
+if [ "$forwarded" = on ]; then
+  site_changes+=('server_tokens off;'
+                 'server_tokens off; set_real_ip_from 127.0.0.1; real_ip_header X-Forwarded-For;')
+fi
 rewrite nginx.conf \
   'listen 80;' "listen 127.0.0.1:$port;" \
-  '/var/www/norrow' "$root/server" \
-  '/etc/norrow/serverinfo.ini' "$config" \
+  'listen [::]:80;' "$listen6" \
+  '/var/www/norrow' "$run/www" \
+  '/etc/norrow/' "$run/etc/" \
+  '/var/lib/nginx/norrow-relay' "$run/cache" \
   '/var/log/nginx/norrow-access.log' '/dev/stdout' \
   '/var/log/nginx/norrow-error.log' 'stderr' \
-  'unix:/run/php/norrow-fpm.sock' "unix:$run/php-fpm.sock" > "$run/site.conf"
+  'unix:/run/php/norrow-fpm.sock' "unix:$run/php-fpm.sock" \
+  "${site_changes[@]}" > "$run/site.conf"
 rewrite php-fpm-pool.conf \
   'listen.owner = www-data' "listen.owner = $user" \
   'listen.group = www-data' "listen.group = $group" \
-  'user = www-data' "user = $user" \
-  'group = www-data' "group = $group" \
+  'user = norrow' "user = $user" \
+  'group = norrow' "group = $group" \
   'listen = /run/php/norrow-fpm.sock' "listen = $run/php-fpm.sock" \
-  '/var/www/norrow/:/etc/norrow/' "$root/server/:$(dirname "$config")/" > "$run/pool.conf"
+  '/var/www/norrow/:/etc/norrow/' "$run/www/:$run/etc/" > "$run/pool.conf"
 ln -s /etc/nginx/fastcgi_params "$run/fastcgi_params"
-mkdir "$run/temp"
 
 cat > "$run/php-fpm.conf" <<EOF
 [global]
@@ -81,10 +119,11 @@ EOF
 cat > "$run/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
+worker_rlimit_nofile 8192;
 pid $run/nginx.pid;
 error_log stderr;
 $( [ "$(id -u)" -eq 0 ] && echo "user $user $group;" )
-events { worker_connections 512; }
+events { worker_connections 4096; }
 http {
     default_type application/octet-stream;
     client_body_temp_path $run/temp/body;
@@ -95,6 +134,14 @@ http {
     include $run/site.conf;
 }
 EOF
+
+# The live configuration, and the relay it asks for (nginx checks it now).
+install_config=(php "$root/server/install-config" --nginx "$run/nginx.conf" "${routes[@]}")
+"${install_config[@]}" "$config" "$live" >/dev/null 2>"$run/install.log" || {
+  grep -v -e '^install-config: .* is now' -e '^install-config: nginx did not reload' "$run/install.log" >&2 || true
+  fail "$config is refused (see above)"
+}
+relayed=$(sed -n 's/^location = \(.*\) {$/\1 /p' "$run/etc/relay-locations.conf" | tr -d '\n')
 
 fpm='' web=''
 stop() {
@@ -118,9 +165,7 @@ await() {
 }
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
 
-as_root_flag=()
-[ "$(id -u)" -eq 0 ] && as_root_flag=(--allow-to-run-as-root)
-"$fpm_program" --nodaemonize --fpm-config "$run/php-fpm.conf" "${as_root_flag[@]}" &
+"$fpm_program" --nodaemonize --fpm-config "$run/php-fpm.conf" &
 fpm=$!
 await test -S "$run/php-fpm.sock" || fail "PHP-FPM did not start" 1
 listening && fail "127.0.0.1:$port is taken" 1
@@ -128,7 +173,9 @@ nginx -e stderr -p "$run" -c "$run/nginx.conf" &
 web=$!
 await listening || fail "nginx did not start on 127.0.0.1:$port" 1
 
-echo "serve-info: http://127.0.0.1:$port/norrow/downloadinfo.php with $config; Ctrl-C stops"
+echo "serve-info: http://127.0.0.1:$port/norrow/downloadinfo.php${listen6:+ and [::1]:$port}," \
+     "${relayed:+relay at ${relayed% }, }limits $limits, live configuration $live" \
+     "(${install_config[*]:1} FILE $live installs another); Ctrl-C stops"
 wait -n "$fpm" "$web" || true
 echo "serve-info: a server stopped by itself" >&2
 stop 1

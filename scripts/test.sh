@@ -8,11 +8,15 @@ mkdir -p build
 results=()
 failed=0
 
+# The output of the tools read here (ctest's counts, the compilers' warnings)
+# is read in the C locale, whatever the user's; each test that needs another
+# locale sets its own (Wine's comes from cmake/wine-run).
+
 # Runs one ctest preset and notes "name passed/total".
 suite() {
   local name=$1 preset=$2
   local log="build/$preset-ctest.log"
-  ctest --preset "$preset" -j "$(nproc)" --timeout 600 "${@:3}" > "$log" 2>&1
+  LC_ALL=C ctest --preset "$preset" -j "$(nproc)" --timeout 600 "${@:3}" > "$log" 2>&1
   show "$log"
   record "$name" "$log"
 }
@@ -38,7 +42,7 @@ record() {
 }
 
 build() {
-  if cmake --preset "$1" >/dev/null && cmake --build --preset "$1" > "build/$1-build.log" 2>&1; then
+  if cmake --preset "$1" >/dev/null && LC_ALL=C cmake --build --preset "$1" > "build/$1-build.log" 2>&1; then
     grep -E 'warning|error' "build/$1-build.log" || true
     return 0
   fi
@@ -55,6 +59,10 @@ build() {
 # Where the kernel runs no 32-bit code, scripts/ia32 (run by the setup) has
 # left build/wine.env: Wine then runs under qemu-user, its prefix under build/,
 # and each Windows process starts in seconds, so a test may take longer.
+# The suite runs with HOME in a scratch folder, whose ~/.wine stands for the
+# user's: a Wine server of its own runs there throughout (a bare
+# `wineserver -k` would stop it), and afterwards it must still run, its prefix
+# must hold no Wine installation, and nothing else may have landed in HOME.
 windows_suite() {
   local way=natively timeout=600 norrow_root=$PWD
   . cmake/wine-env
@@ -62,15 +70,47 @@ windows_suite() {
     way="under emulation"
     timeout=1800
   fi
-  TIMEOUT=$timeout xvfb-run -a bash -c '
+  local home bystander
+  home=$(mktemp -d "${TMPDIR:-/tmp}/norrow-home.XXXXXX")
+  mkdir "$home/.wine"
+  WINEPREFIX=$home/.wine wineserver -f -p >/dev/null 2>&1 </dev/null &
+  bystander=$!
+  HOME=$home TIMEOUT=$timeout xvfb-run -a bash -c '
     wineserver -p >/dev/null 2>&1 </dev/null
     cmake/wine-run cmd /c exit >/dev/null 2>&1 </dev/null
-    ctest --preset mingw -j "$(nproc)" --timeout "$TIMEOUT" 2>&1
+    LC_ALL=C ctest --preset mingw -j "$(nproc)" --timeout "$TIMEOUT" 2>&1
     status=$?
     wineserver -k >/dev/null 2>&1
     exit $status' > build/mingw-ctest.log
   show build/mingw-ctest.log
   record windows build/mingw-ctest.log "(Wine $way)"
+  untouched "$home" "$bystander"
+  WINEPREFIX=$home/.wine wineserver -k >/dev/null 2>&1
+  wait "$bystander" 2>/dev/null
+  rm -rf "$home"
+}
+
+# Notes "untouched 2/2" when the other prefix's Wine server still runs and
+# the scratch HOME holds nothing but what that server keeps in its prefix
+# (its registry files), no Wine installation.
+untouched() {
+  local home=$1 bystander=$2 passed=0
+  if kill -0 "$bystander" 2>/dev/null; then
+    passed=$((passed + 1))
+  else
+    echo "   FAIL the Wine server of another prefix ($home/.wine) was stopped"
+  fi
+  local left
+  left=$(cd "$home" && find . -mindepth 1 ! -path ./.wine ! -path './.wine/*' | head -n 5
+         ls -d .wine/drive_c .wine/dosdevices 2>/dev/null)
+  if [ -z "$left" ]; then
+    passed=$((passed + 1))
+  else
+    echo "   FAIL the Windows suite wrote to the home folder: $left" | tr '\n' ' '
+    echo
+  fi
+  results+=("untouched $passed/2")
+  [ "$passed" -eq 2 ] || failed=1
 }
 
 echo "== native (unit, services, end to end, valgrind, soak, fuzz corpora)"

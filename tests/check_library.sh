@@ -5,6 +5,9 @@
 # and it is built as a hardened module: ASLR and DEP flags in its PE header,
 # stack protection compiled in.
 set -eu
+# Binutils speak the user's language (under ja_JP.UTF-8 objdump's headings are
+# Japanese): what is read here is their C locale output.
+export LC_ALL=C
 library=$1
 expected_exports="About Close Create Load Release"
 allowed_imports="KERNEL32.dll ADVAPI32.dll msvcrt.dll USER32.dll PluginIf.dll"  # Windows' own, and the host's

@@ -5,6 +5,7 @@
 
 #include "contract/plugin_interface.h"
 #include "platform/os.h"
+#include "support/nested_search.h"
 #include "support/plugin_test.h"
 #include "tamsel-sim/plugin_library.h"
 
@@ -53,6 +54,40 @@ TEST(PluginLibrary, AttachDetachAttachAgain) {
         EXPECT_EQ(std::string(insert->text), Sjis(u8"Yahoo!住所検索"));
         EXPECT_EQ(close(), 1);
         EXPECT_EQ(release(), 1);
+    }
+}
+
+// Created, loaded, and both targets registered (ids 31 and 32).
+HeldPlugin Hold(const PluginLibrary& library) {
+    PLUGININFO info{};
+    EXPECT_EQ(library.Create(&info, 7), 1);
+    EXPECT_EQ(library.Load(), 1);
+    const auto added = PluginTest::Calls(StandIn_FnAddHook);
+    HeldPlugin plugin{{nullptr, nullptr}, {31, 32}, library.About};
+    StandIn_SetNextTargetId(31);
+    for (int i = 0; i < 2 && i < static_cast<int>(added.size()); ++i) {
+        plugin.hooks[i] = added[i]->hook.hookProc;
+        plugin.hooks[i](kEventRegisterTarget, nullptr, nullptr);
+    }
+    return plugin;
+}
+
+// A host that calls back while the library waits in its HTTP function or in
+// one of its boxes (real ones on Windows): the search inside is refused, the
+// one running ends as it would have alone.
+TEST(PluginLibrary, ASearchInsideASearchIsRefused) {
+    for (const Nesting& nesting : kNestings) {
+        HostView views[2];
+        for (const bool callBack : {false, true}) {
+            StandIn_Reset();
+            PluginLibrary library;
+            std::string error;
+            ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
+            const HeldPlugin plugin = Hold(library);
+            ASSERT_TRUE(plugin.hooks[0] && plugin.hooks[1]);
+            views[callBack] = SearchCalledBack(plugin, nesting, callBack);
+        }
+        ExpectUndisturbed(views[0], views[1], nesting);
     }
 }
 
@@ -122,6 +157,58 @@ TEST(PluginLibrary, AHostOutOfMemoryGetsTheMessageAndLivesOn) {
         EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1) << "the next search";
         EXPECT_EQ(request.record.resultCount, 4);
     }
+    EXPECT_EQ(library.Release(), 1);
+}
+
+// Threads of the host come and go while the library is loaded and after it
+// has searched. A thread that ran the plug-in out of memory has made the C++
+// runtime inside it keep state for that thread: the exception's globals, and
+// the threads runtime's record of the thread, which holds a handle to it.
+// The runtime frees that state as the thread detaches from the library, so a
+// thread that has ended is held by no one: it can no longer be opened.
+TEST(PluginLibrary, ThreadsThatEndLeaveNothingBehind) {
+    StandIn_Reset();
+    PluginLibrary library;
+    std::string error;
+    ASSERT_TRUE(library.Open(PluginPath(), error)) << error;
+    const TSI_HOOKPROC address = Hold(library).hooks[0];
+    ASSERT_NE(address, nullptr);
+    PluginTest::QueuePost("SERVERINFO\nGEOCODER geo.example,/geocoder,,80,GEO-ID\nMAXPAGE 1\n");
+    PluginTest::QueueGet(Ydf(Hits(3), "3"));
+    Request request("abc", {31});
+    ASSERT_EQ(address(kEventSearch, nullptr, &request.record), 1);
+
+    void* const modules[] = {GetModuleHandleA(nullptr), GetModuleHandleA("PluginIf.dll"),
+                             GetModuleHandleA("Norrow.tsp")};
+    const struct {
+        const char* what;
+        bool outOfMemory;
+    } cases[] = {{"a search", false}, {"a search that runs out of memory", true}};
+    for (const auto& c : cases) {
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(c.what);
+            int32_t result = -2;
+            DWORD id = 0;
+            std::thread([&] {
+                id = GetCurrentThreadId();
+                if (!c.outOfMemory) {
+                    PluginTest::QueueGet(Ydf(Hits(2), "2"));
+                    result = address(kEventSearch, nullptr, &request.record);
+                    return;
+                }
+                const AnsweredBoxes boxes;
+                const ProcessOutOfMemory starved(modules, 3);
+                result = address(kEventSearch, nullptr, &request.record);
+            }).join();
+            EXPECT_EQ(result, c.outOfMemory ? 0 : 1);
+            const HANDLE held = OpenThread(SYNCHRONIZE, FALSE, id);
+            EXPECT_EQ(held, nullptr) << "the ended thread is still held";
+            if (held != nullptr) CloseHandle(held);
+        }
+    }
+    PluginTest::QueueGet(Ydf(Hits(4), "4"));
+    EXPECT_EQ(address(kEventSearch, nullptr, &request.record), 1);
+    EXPECT_EQ(request.record.resultCount, 4);
     EXPECT_EQ(library.Release(), 1);
 }
 

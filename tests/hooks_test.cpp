@@ -10,8 +10,10 @@
 #include "contract/plugin_interface.h"
 #include "plugin/entry.h"
 #include "results/search_results.h"
+#include "platform/platform.h"
 #include "search/page_search.h"
 #include "serverinfo/server_info.h"
+#include "support/nested_search.h"
 #include "support/search_support.h"
 
 namespace norrow::test {
@@ -236,6 +238,23 @@ TEST_F(HooksTest, OnlyTheResultFieldsOfTheRequestAreWritten) {
         if (!written) {
             EXPECT_EQ(bytes[i], before[i]) << "byte " << i;
         }
+    }
+}
+
+// The host calls a hook or About again while a search waits in its HTTP
+// function or in one of the plug-in's boxes: a search is refused at once, and
+// the one running ends as it would have alone.
+TEST_F(HooksTest, ASearchInsideASearchIsRefused) {
+    for (const Nesting& nesting : kNestings) {
+        HostView views[2];
+        for (const bool callBack : {false, true}) {
+            SetUp();
+            serverinfo::serverInfo.valid = 0;  // the first search after Create downloads
+            platform::System().messageBox = platform::NativeSystem().messageBox;
+            const HeldPlugin plugin{{address_, local_}, {kAddress, kLocal}, &plugin::About};
+            views[callBack] = SearchCalledBack(plugin, nesting, callBack);
+        }
+        ExpectUndisturbed(views[0], views[1], nesting);
     }
 }
 

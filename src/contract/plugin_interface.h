@@ -1,7 +1,36 @@
 // The contract between Tamsel and its plug-ins, whole: the records the two
 // exchange, the hook procedures, the functions of the host's PluginIf.dll as
-// a plug-in imports them, and the five functions a plug-in exports. Every
-// function of the contract uses the one calling convention TSI_CALL.
+// a plug-in imports them, and the five functions a plug-in exports.
+//
+// What the plug-in assumes of the host, in one place:
+//
+// - Calling convention. Every function that crosses the boundary (the
+//   exports, the hook procedures, the TSI_ functions) is __cdecl, TSI_CALL:
+//   the C convention of 32-bit Windows, in which the caller pushes the
+//   arguments and takes them off again. It is the one under which host and
+//   plug-in find each other by plain names (PluginIf.def, the five exports):
+//   a __stdcall function would be exported as Create@8 and pop its own
+//   arguments, so the host would find nothing, or, called through a pointer
+//   (a hook), would have its stack unbalanced on every call.
+// - One heap. The host allocates the answer of TSI_HttpRequest2 and
+//   TSI_HttpProgressPost with its global operator new, which is msvcrt.dll's,
+//   and the plug-in releases it. Its ::operator delete ends in free() of
+//   msvcrt.dll too: the runtime linked into Norrow.tsp is mingw-w64's msvcrt
+//   one, and tests/check_library.sh fails on any other C runtime imported. A
+//   plug-in built against another C runtime (the UCRT, a static CRT) would
+//   free the host's block into a heap that never held it and corrupt both.
+// - An answer's life. The answer pointer is null before the call; on return
+//   the plug-in takes whatever the host put there into a contract::HostBuffer
+//   at once, whatever the result (a failing request may still hand a buffer
+//   over; a failing POST never does). The page reads it in place, or replaces
+//   it by a converted copy of its own and releases it then; otherwise it is
+//   released when the page ends, on every path, exceptions included. The
+//   host never sees the block again. Where the plug-in's own memory goes is
+//   told in host_buffer.h.
+// - One call at a time. The host calls the plug-in on one thread. It may call
+//   in again while a call of ours waits in a TSI_ function or a message box
+//   (its message loop runs there); a search then refuses a nested search
+//   (search/hooks.cpp).
 //
 // The host is a 32-bit Windows program, so every pointer in these records is
 // 4 bytes wide there and the layouts below are pinned for that target. The

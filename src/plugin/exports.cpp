@@ -6,10 +6,6 @@
 #include "plugin/entry.h"
 #include "search/hooks.h"
 
-#if NORROW_OS_WINDOWS
-#include <windows.h>
-#endif
-
 using norrow::contract::Guarded;
 
 extern "C" {
@@ -35,12 +31,3 @@ int TSI_CALL About(void) {
 }
 
 }  // extern "C"
-
-#if NORROW_OS_WINDOWS
-// The module-level objects are built and destroyed by the C++ runtime around
-// this; the plug-in needs no registration of its own.
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
-    return TRUE;
-}
-#endif

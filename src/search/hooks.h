@@ -14,7 +14,8 @@ int Load(uint32_t pluginHandle);
 
 // The hook procedures. Event 1003 registers the hook's search target; event
 // 1007 runs a search on the SEARCHREQUEST `record` when it names the target
-// (1: served, 0: not for us or failed). Any other event: 0.
+// (1: served, 0: not for us or failed), unless a search of either target is
+// still running: then 0 at once, the request untouched. Any other event: 0.
 int32_t TSI_CALL GeocoderHookProc(int32_t event, void* hostContext, void* record);
 int32_t TSI_CALL LocalSearchHookProc(int32_t event, void* hostContext, void* record);
 

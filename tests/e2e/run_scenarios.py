@@ -15,6 +15,7 @@ once and shows nothing, and the scenarios that expect one fail.
 import argparse
 import json
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -259,13 +260,27 @@ class Runner:
         self.report(s["name"], problems, result.stderr)
 
     def about(self):
+        lines = ("Web地名検索プラグイン", "Ver 1.0.1", "Copyright")
         result = self.run(["about"])
         text = result.stderr.decode("utf-8", "replace")
         problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]
-        for line in ("Web地名検索プラグイン", "Ver 1.0.1", "Copyright"):
-            if line not in text:
-                problems.append("the About box lacks %r" % line)
+        problems += ["the About box lacks %r" % line for line in lines if line not in text]
         self.report("about", problems, result.stderr)
+
+        result = self.run(["about", "--json"])
+        problems = [] if result.returncode == 0 else ["exit status %d" % result.returncode]
+        try:
+            document = json.loads(result.stdout.decode("utf-8"))
+        except ValueError as error:
+            self.report("about --json", problems + ["no JSON document: %s" % error], result.stderr)
+            return
+        boxes = document.get("message_boxes", [])
+        if document.get("result") != 1 or len(boxes) != 1 or boxes[0].get("type") != 64:
+            problems.append("expected result 1 and one information box: %r" % document)
+        else:
+            problems += ["the box's text lacks %r" % line for line in lines
+                         if line not in boxes[0].get("text", "")]
+        self.report("about --json", problems, result.stderr)
 
     def usage_errors(self):
         for args, reason in USAGE_ERRORS:
@@ -281,6 +296,7 @@ class Runner:
 
     def close(self):
         stop_services(self.services)
+        shutil.rmtree(self.temp, ignore_errors=True)
 
 
 def main():

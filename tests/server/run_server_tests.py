@@ -4,19 +4,31 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
 
   run_server_tests.py --norrow ./norrow --sim build/native/bin/tamsel-sim \
                       --host serverinfo.norrow.example
-      the answers byte for byte, bad requests, broken configurations, the
-      stop on SIGINT and SIGTERM, and the plug-in through tamsel-sim --route
+      the answers byte for byte, bad requests, broken, cut and racing
+      configurations, the limits against a hostile client (rate, stalled
+      connections, a flood), the stop on SIGINT and SIGTERM, the plug-in
+      through tamsel-sim --route, and the search relay
   ... --only plugin --sim build/mingw/bin/tamsel-sim.exe --wine cmake/wine-run \
       --services build/native/bin/tamsel-sim
       only the plug-in, the Windows build under Wine (run it under xvfb-run)
   ... --only plugin --build-host info.maker.test --build-dir DIR
       builds the plug-in and tamsel-sim with NORROW_SERVERINFO_HOST set to
       that name first, and checks that the plug-in asks that host
+  ... --only limits [--figures FILE]
+      only the limits (no --sim needed); FILE gets their figures as JSON
+      (bench/serverinfo_load.sh)
+  ... --only relay
+      only the search relay, against the stand-in services behind an nginx
+      that speaks HTTPS with certificates made for the run (the whole run and
+      --only plugin check it too; under Wine, what the plug-in sees of it)
 """
 import argparse
 import http.client
 import json
 import os
+import re
+import selectors
+import shutil
 import signal
 import socket
 import subprocess
@@ -26,8 +38,13 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checks import Tally, free_port, run_to_files, start_services, stop_services  # noqa: E402
+from checks import (WINE_EMULATED, Tally, free_port, run_to_files, start_services,  # noqa: E402
+                    stop_services)
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+INSTALL = os.path.join(ROOT, "server", "install-config")
+EXAMPLE = os.path.join(ROOT, "server", "serverinfo.example.ini")
 PATH = "/norrow/downloadinfo.php"
 BOUNDARY = "kiritori"
 # The plug-in's request, as it sends it.
@@ -35,14 +52,16 @@ PLUGIN_BODY = ('--kiritori\r\nContent-Disposition: form-data; name="version"\r\n
                '1000\r\n--kiritori--\r\n').encode()
 MULTIPART = "multipart/form-data; boundary=" + BOUNDARY
 SERVICES_APPID = "norrow-demo"  # what the stand-in services hand out and expect
+REFUSED = "configuration refused"  # begins every line the service logs about its configuration
 
 MESSAGE = ["検索サービスのお知らせ", "ダウンロードは 10 時まで"]  # ダ is 83 5F in Shift-JIS
 UPDATE = ["Web地名検索プラグインが古いため検索できません.", "新しい版をインストールしてください."]
 
 
-def config_text(services_port, **changes):
-    """A configuration pointing both services at the stand-in services;
-    `changes` replace lines ("key": "new line", or None to drop it)."""
+def config_lines(services_port, **changes):
+    """A configuration pointing both services at the stand-in services, as
+    (name, text) pairs; `changes` replace lines ("name": "new text", or None
+    to drop it; a new name is added at the end)."""
     lines = {
         "serverinfo": "[serverinfo]",
         "lowest_version": "lowest_version = 1000",
@@ -63,7 +82,21 @@ def config_text(services_port, **changes):
         "l_appid": 'appid = "%s"' % SERVICES_APPID,
     }
     lines.update(changes)
-    return "\n".join(line for line in lines.values() if line is not None) + "\n"
+    return [(name, text) for name, text in lines.items() if text is not None]
+
+
+def config_text(services_port, **changes):
+    return "\n".join(text for _, text in config_lines(services_port, **changes)) + "\n"
+
+
+def line_of(services_port, changes):
+    """The line number of the first line that `changes` give."""
+    number = 1
+    for name, text in config_lines(services_port, **changes):
+        if name in changes:
+            return number
+        number += text.count("\n") + 1
+    return None
 
 
 def expected_answer(services_port):
@@ -80,18 +113,64 @@ def expected_answer(services_port):
 DENIED = b"SERVERINFO\r\nDENIED\r\n"
 TOO_OLD = ("SERVERINFO\r\nUSER_MESSAGE %s\r\nDENIED\r\n" % "_".join(UPDATE)).encode("cp932")
 
+# The search relay. Names that the tests route to loopback: the plug-ins
+# reach the relay as PUBLIC_HOST:80; the relay reaches the stand-in services
+# as UPSTREAM over HTTPS, and the failing upstreams below by their names.
+PUBLIC_HOST = "relay.norrow.test"
+UPSTREAM = "upstream.norrow.test"
+RELAY_PATHS = {"geocoder": "/norrow/relay/geocoder", "localsearch": "/norrow/relay/localsearch"}
+SERVICE_PATHS = {"geocoder": "/v1/geocoder", "localsearch": "/v1/localsearch"}
+STATUS_LINES = {"address": "Yahoo!住所検索：通信中にエラーが発生しました.",
+                "local": "Yahoo!ローカルサーチ：通信中にエラーが発生しました."}
+# (what fails, the upstream's name, the relay's answer)
+FAILING_UPSTREAMS = [
+    ("a stopped upstream", "stopped.norrow.test", 502),
+    ("an upstream whose certificate no trusted CA signed", "untrusted.norrow.test", 502),
+    ("an upstream whose certificate names another host", "misnamed.norrow.test", 502),
+    ("an upstream silent after the connection", "silent.norrow.test", 504),
+]
 
-def form(name, value):
-    return ('--kiritori\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n'
-            '--kiritori--\r\n' % (name, value)).encode()
+
+def relay_section(per_minute=600, cache=0, ca=None):
+    return "\n".join(["[relay]", 'public_host = "%s"' % PUBLIC_HOST, "requests_per_minute = %d" % per_minute,
+                      "cache_seconds = %d" % cache] + (['upstream_ca = "%s"' % ca] if ca else []))
 
 
-# Requests and their answers: (name, method, path, content type, body, status,
-# answer body (None: not checked; "ANSWER": the configured one)).
+def relayed(upstream=UPSTREAM, **changes):
+    """The changes of config_lines that relay both services to `upstream`,
+    and `changes` on top."""
+    lines = {"user_message": None, "relay": relay_section()}
+    for prefix, service in (("g", "geocoder"), ("l", "localsearch")):
+        lines.update({prefix + "_host": 'upstream = "https://%s%s"' % (upstream, SERVICE_PATHS[service]),
+                      prefix + "_path": None, prefix + "_port": None})
+    lines.update(changes)
+    return lines
+
+
+RELAYED_ANSWER = ("SERVERINFO\r\nGEOCODER %s,/norrow/relay/geocoder,http://referer.example/,80,-\r\n"
+                  "LOCALSEARCH %s,/norrow/relay/localsearch,,80,-\r\nMAXPAGE 2\r\n"
+                  % (PUBLIC_HOST, PUBLIC_HOST)).encode()
+
+
+def form(name, value, disposition=""):
+    return ('--kiritori\r\nContent-Disposition: form-data; name="%s"%s\r\n\r\n%s\r\n'
+            '--kiritori--\r\n' % (name, disposition, value)).encode()
+
+
+def exactly(size):
+    """A multipart body of `size` bytes whose version field is padding."""
+    return form("version", "1" * (size - len(form("version", ""))))
+
+
+# Requests and their answers: (name, method, path, content type, body (a list
+# is sent in chunks), status, answer body (None: not checked; "ANSWER": the
+# configured one)). None of them may leave a line in the error log.
 REQUESTS = [
     ("the plug-in's POST", "POST", PATH, MULTIPART, PLUGIN_BODY, 200, "ANSWER"),
     ("a later version", "POST", PATH, MULTIPART, form("version", "1001"), 200, "ANSWER"),
     ("the lowest version exactly", "POST", PATH, MULTIPART, form("version", "1000"), 200, "ANSWER"),
+    ("a quoted boundary", "POST", PATH, 'multipart/form-data; boundary="kiritori"', PLUGIN_BODY, 200,
+     "ANSWER"),
     ("a version too old", "POST", PATH, MULTIPART, form("version", "999"), 200, TOO_OLD),
     ("version 0", "POST", PATH, MULTIPART, form("version", "0"), 200, TOO_OLD),
     ("a version that is no number", "POST", PATH, MULTIPART, form("version", "abc"), 200, DENIED),
@@ -100,6 +179,14 @@ REQUESTS = [
     ("a version with a fraction", "POST", PATH, MULTIPART, form("version", "1000.5"), 200, DENIED),
     ("a version of 20 digits", "POST", PATH, MULTIPART, form("version", "9" * 20), 200, DENIED),
     ("a version with blanks", "POST", PATH, MULTIPART, form("version", " 1000"), 200, DENIED),
+    ("a version with a line break after it", "POST", PATH, MULTIPART, form("version", "1000\n"), 200,
+     DENIED),
+    ("a version given twice", "POST", PATH, MULTIPART,
+     form("version", "1000")[:-len("--kiritori--\r\n")] + form("version", "1000"), 200, DENIED),
+    ("the version as a file", "POST", PATH, MULTIPART,
+     form("version", "1000", '; filename="version.txt"'), 200, DENIED),
+    ("multipart without a boundary", "POST", PATH, "multipart/form-data", PLUGIN_BODY, 200, DENIED),
+    ("an unterminated multipart body", "POST", PATH, MULTIPART, PLUGIN_BODY[:-16], 200, DENIED),
     ("no version field", "POST", PATH, MULTIPART, form("release", "1000"), 200, DENIED),
     ("version as a url-encoded form", "POST", PATH, "application/x-www-form-urlencoded",
      b"version=1000", 200, DENIED),
@@ -107,41 +194,120 @@ REQUESTS = [
     ("GET", "GET", PATH, None, None, 405, None),
     ("HEAD", "HEAD", PATH, None, None, 405, None),
     ("PUT", "PUT", PATH, MULTIPART, PLUGIN_BODY, 405, None),
-    ("a body over 4 KiB", "POST", PATH, MULTIPART, form("version", "1" * 5000), 413, None),
+    ("a body of 4096 bytes", "POST", PATH, MULTIPART, exactly(4096), 200, DENIED),
+    ("a body of 4097 bytes", "POST", PATH, MULTIPART, exactly(4097), 413, None),
+    ("a body of 40 KiB", "POST", PATH, MULTIPART, form("version", "1" * 40960), 413, None),
+    ("a body in chunks", "POST", PATH, MULTIPART, [PLUGIN_BODY], 411, None),
     ("another path", "POST", "/norrow/other.php", MULTIPART, PLUGIN_BODY, 404, None),
     ("the script's source", "GET", "/downloadinfo.php", None, None, 404, None),
-    ("the example configuration", "GET", "/serverinfo.example.ini", None, None, 404, None),
+    ("the configuration", "GET", "/serverinfo.ini", None, None, 404, None),
 ]
 
-# Broken configurations, written over the live one: each gets 500 and a line
-# in the error log that names the fault. (name, changes, a replacement of
-# bytes in the file, what the line says)
+# Configurations that are refused, each written over the live one by hand:
+# the service goes on with the last good one and logs the fault, and
+# `install-config --check` refuses the same file with the same words.
+# (name, changes, a change of the file's bytes, what both say; "{line}" is
+# "serverinfo.ini:N" for the first line that the changes give)
 BROKEN = [
-    ("no file", None, None, "no such readable file"),
-    ("not INI", {"geocoder": "[geocoder"}, None, "configuration refused"),
+    ("no file", None, None, "serverinfo.ini: no such readable file"),
+    ("not INI", {"geocoder": "[geocoder"}, None, "{line}: is neither a setting"),
     ("no [localsearch]", {k: None for k in ("localsearch", "l_host", "l_path", "l_referer",
                                              "l_port", "l_appid")}, None,
-     "section [localsearch] is missing"),
-    ("a misspelt key", {"g_appid": 'app_id = "x"'}, None, "[geocoder] app_id is not a setting"),
+     "serverinfo.ini: section [localsearch] is missing"),
+    ("a misspelt key", {"g_appid": 'app_id = "x"'}, None, "{line}: [geocoder] app_id is not a setting"),
     ("no appid", {"l_appid": None}, None, "[localsearch] appid is missing"),
-    ("an empty host", {"g_host": 'host = ""'}, None, "[geocoder] host is empty"),
-    ("port 0", {"g_port": "port = 0"}, None, "[geocoder] port must be a whole number"),
+    ("an unknown section", {"extra": "[relays]"}, None, "{line}: [relays] is not a section"),
+    ("a section given twice", {"extra": "[geocoder]"}, None, "{line}: section [geocoder] is given twice"),
+    ("a setting outside a section", {"serverinfo": None}, None,
+     "serverinfo.ini:1: lowest_version is outside a section"),
+    ("a key given twice", {"g_port": "port = 80\nport = 81"}, None,
+     "serverinfo.ini:13: [geocoder] port is given twice (first on line 12)"),
+    ("a list written as one value", {"update_message": 'update_message = "x"'}, None,
+     "{line}: [serverinfo] update_message is a list"),
+    ("an unterminated quote", {"g_appid": 'appid = "%s' % SERVICES_APPID}, None,
+     "{line}: [geocoder] appid has no closing double quote"),
+    ("a quote inside a value", {"g_appid": 'appid = "norrow"demo"'}, None,
+     "{line}: [geocoder] appid holds a double quote inside its value"),
+    ("a quote inside a bare value", {"l_path": 'path = /v1/"local"'}, None,
+     "{line}: [localsearch] path holds a double quote"),
+    ("a comment after a value", {"g_referer": 'referer = "" ; none'}, None,
+     "{line}: [geocoder] referer has text after its closing double quote"),
+    ("a semicolon in a bare appid", {"l_appid": "appid = norrow;demo"}, None,
+     "{line}: [localsearch] appid must be one or more of"),
+    ("a blank in an appid", {"l_appid": 'appid = "norrow demo"'}, None,
+     "{line}: [localsearch] appid must be one or more of"),
+    ("an empty host", {"g_host": 'host = ""'}, None, "{line}: [geocoder] host must be a DNS name"),
+    ("a host with a scheme", {"g_host": 'host = "http://127.0.0.1"'}, None,
+     "{line}: [geocoder] host must be a DNS name"),
+    ("a host with a blank", {"g_host": 'host = "geo search.example"'}, None,
+     "{line}: [geocoder] host must be a DNS name"),
+    ("a host after a second =", {"l_host": "host = =127.0.0.1"}, None,
+     "{line}: [localsearch] host must be a DNS name"),
+    ("a host with a port", {"l_host": 'host = "127.0.0.1:80"'}, None,
+     "{line}: [localsearch] host must be a DNS name"),
+    ("port 0", {"g_port": "port = 0"}, None, "{line}: [geocoder] port must be a whole number"),
+    ("port 65536", {"g_port": "port = 65536"}, None, "{line}: [geocoder] port must be a whole number"),
     ("a port by name", {"l_port": "port = http"}, None, "[localsearch] port must be a whole number"),
-    ("max_page 0", {"max_page": "max_page = 0"}, None, "max_page must be a whole number"),
-    ("a comma in a path", {"g_path": 'path = "/v1,geocoder"'}, None, "path must not contain a comma"),
-    ("a path without /", {"g_path": 'path = "v1/geocoder"'}, None, "path must start with /"),
+    ("max_page 0", {"max_page": "max_page = 0"}, None, "{line}: [serverinfo] max_page must be a whole"),
+    ("lowest_version with a sign", {"lowest_version": "lowest_version = +1000"}, None,
+     "{line}: [serverinfo] lowest_version must be a whole number"),
+    ("a comma in a path", {"g_path": 'path = "/v1,geocoder"'}, None, "{line}: [geocoder] path must start"),
+    ("a path without /", {"g_path": 'path = "v1/geocoder"'}, None, "{line}: [geocoder] path must start"),
+    ("a query in a path", {"g_path": 'path = "/v1/geocoder?x=1"'}, None, "{line}: [geocoder] path must start"),
+    ("a comma in a referer", {"g_referer": 'referer = "a,b"'}, None,
+     "{line}: [geocoder] referer must not contain a comma"),
     ("a wave dash, which code page 932 turns to a full-width tilde",
      {"user_message": 'user_message[] = "10時〜12時"'}, None, "code page 932 cannot hold"),
-    ("a euro sign", {"g_appid": 'appid = "€"'}, None, "code page 932 cannot hold"),
     ("a yen sign, which code page 932 turns to a backslash",
      {"update_message": 'update_message[] = "¥100"'}, None, "code page 932 cannot hold"),
+    ("a tab in a message", {"user_message": 'user_message[] = "a\tb"'}, None,
+     "{line}: [serverinfo] user_message holds a control character"),
     ("an underscore in a message", {"user_message": 'user_message[] = "a_b"'}, None,
      'user_message must not contain "_"'),
-    ("no update message", {"update_message": None}, None, "update_message is missing"),
-    ("a line too long for the plug-in", {"l_appid": 'appid = "%s"' % ("x" * 1000)}, None,
+    ("no update message", {"update_message": None}, None, "[serverinfo] update_message is missing"),
+    ("an empty update message", {"update_message": 'update_message[] = ""'}, None,
+     "[serverinfo] update_message is empty"),
+    ("a line too long for the plug-in", {"l_referer": 'referer = "%s"' % ("x" * 1000)}, None,
      "longer than 1022 bytes"),
-    ("Shift-JIS bytes, not UTF-8", {}, (b'user_message[] = "', b'user_message[] = "\x83\x83'),
-     "[serverinfo] user_message is not UTF-8"),
+    ("Shift-JIS bytes, not UTF-8", {},
+     lambda b: b.replace(b'user_message[] = "', b'user_message[] = "\x83\x83', 1),
+     "serverinfo.ini:4: is not UTF-8"),
+    ("the last line without its line break", {}, lambda b: b[:-1],
+     "serverinfo.ini:19: the last line does not end with a line break"),
+    ("no host for a service without upstream", {"l_host": None}, None, "[localsearch] host is missing"),
+    ("an upstream over plain HTTP", relayed(g_host='upstream = "http://%s/v1/geocoder"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://HOST[:PORT]/PATH"),
+    ("an upstream with a query", relayed(g_host='upstream = "https://%s/v1/geocoder?x=1"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("an upstream with an nginx variable", relayed(g_host='upstream = "https://%s/v1/$host"' % UPSTREAM),
+     None, "{line}: [geocoder] upstream must be https://"),
+    ("an upstream on port 65536", relayed(g_host='upstream = "https://%s:65536/v1"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("an upstream without a path", relayed(g_host='upstream = "https://%s"' % UPSTREAM), None,
+     "{line}: [geocoder] upstream must be https://"),
+    ("a path beside an upstream", relayed(l_path='path = "/v1/localsearch"'), None,
+     "[localsearch] path is not used beside upstream"),
+    ("an upstream without [relay]", relayed(relay=None), None,
+     "section [relay] is missing (a service has an upstream)"),
+    ("[relay] without public_host", relayed(relay=relay_section().replace("public_host", ";public_host")),
+     None, "[relay] public_host is missing"),
+    ("requests_per_minute 0", relayed(relay=relay_section(per_minute=0)), None,
+     "[relay] requests_per_minute must be a whole number from 1 to 60000"),
+    ("cache_seconds over a day", relayed(relay=relay_section(cache=86401)), None,
+     "[relay] cache_seconds must be a whole number from 0 to 86400"),
+    ("a relative upstream_ca", relayed(relay=relay_section(ca="ca.pem")), None,
+     "[relay] upstream_ca must be an absolute path"),
+]
+
+
+# The same configuration written otherwise, as the reading rules allow: each
+# answers as the plain one, and nothing is logged. (name, a change of the bytes)
+EQUIVALENT = [
+    ("CR LF line breaks", lambda b: b.replace(b"\n", b"\r\n")),
+    ("a byte-order mark", lambda b: b"\xef\xbb\xbf" + b),
+    ("a bare value, tabs and blanks around =", lambda b: b.replace(b'host = "127.0.0.1"', b"host\t=127.0.0.1  ")),
+    ("comments, blank lines and indentation",
+     lambda b: b.replace(b"[geocoder]\n", b"\n; the address search\n  [geocoder]\n   \t")),
 ]
 
 
@@ -172,20 +338,61 @@ def alive(pid):
         return False
 
 
+def has_ipv6_loopback():
+    try:
+        with open("/proc/net/if_inet6") as f:
+            return any(line.startswith("0" * 31 + "1 ") for line in f)
+    except OSError:
+        return False
+
+
+def free_port_both():
+    """A port free on 127.0.0.1 and on ::1, where there is one: serve-info
+    listens on both."""
+    while True:
+        port = free_port()
+        if not has_ipv6_loopback():
+            return port
+        with socket.socket(socket.AF_INET6) as s:
+            try:
+                s.bind(("::1", port))
+                return port
+            except OSError:
+                pass
+
+
+def install(source, live=None, check=False, options=()):
+    """server/install-config on `source` (into `live`, with `options`, or --check)."""
+    args = ["php", INSTALL] + (["--check", source] if check else
+                               list(options) + [source] + ([live] if live else []))
+    return subprocess.run(args, capture_output=True, timeout=60)
+
+
 class ServeInfo:
     """`norrow serve-info` in the background, its error log collected."""
 
-    def __init__(self, norrow, port, config):
-        self.port = port
-        self.process = subprocess.Popen([norrow, "serve-info", "--port", str(port), "--config", config],
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, norrow, config, *options):
+        self.port = free_port_both()
+        self.process = subprocess.Popen(
+            [norrow, "serve-info", "--port", str(self.port), "--config", config] + list(options),
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.errors = []
+        self.error_bytes = 0
         threading.Thread(target=self._collect, daemon=True).start()
         self.banner = self.process.stdout.readline().decode("utf-8", "replace")
         threading.Thread(target=self.process.stdout.read, daemon=True).start()  # the access log
+        found = re.search(r"live configuration (\S+) ", self.banner)
+        self.live = found.group(1) if found else None
+        # How to install another, with the relay: install-config's options.
+        found = re.search(r"install-config (.*) FILE ", self.banner)
+        self.install_options = found.group(1).split() if found else []
+        if "Ctrl-C stops" not in self.banner:
+            self.stop()
+            raise RuntimeError("serve-info did not start: %r %s" % (self.banner, "".join(self.errors)))
 
     def _collect(self):
         for line in self.process.stderr:
+            self.error_bytes += len(line)
             self.errors.append(line.decode("utf-8", "replace"))
 
     def logged(self, fragment, since, wait=3.0):
@@ -196,14 +403,53 @@ class ServeInfo:
             time.sleep(0.05)
         return False
 
-    def request(self, method, path, content_type, body):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+    def new_errors(self, since, settle=0.3):
+        """The error-log lines since `since`, once the log has been quiet."""
+        time.sleep(settle)
+        return self.errors[since:]
+
+    def request(self, method, path, content_type, body, source="127.0.0.1", host="127.0.0.1",
+                timeout=10):
+        connection = http.client.HTTPConnection(host, self.port, timeout=timeout,
+                                                source_address=(source, 0) if source else None)
         headers = {"Content-Type": content_type} if content_type else {}
         connection.request(method, path, body=body, headers=headers)
         response = connection.getresponse()
         data = response.read()
         connection.close()
         return response, data
+
+    def post(self, **where):
+        """The plug-in's POST: (status, answer)."""
+        response, data = self.request("POST", PATH, MULTIPART, PLUGIN_BODY, **where)
+        return response.status, data
+
+    def install(self, source):
+        """Installs `source` as the live configuration, with its relay, and
+        waits until nginx's workers of the configuration before are gone."""
+        before = self.nginx_workers()
+        result = install(source, self.live, options=self.install_options)
+        deadline = time.time() + 10
+        while (b"nginx reloads" in result.stderr and any(alive(pid) for pid in before)
+               and time.time() < deadline):
+            time.sleep(0.05)
+        return result
+
+    def nginx_workers(self):
+        found = []
+        for pid in descendants(self.process.pid):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    if f.read().startswith((b"nginx: worker", b"nginx: cache")):
+                        found.append(pid)
+            except OSError:
+                pass
+        return found
+
+    def write_live(self, data):
+        """Writes the live configuration by hand, in place, as an editor would."""
+        with open(self.live, "wb") as f:
+            f.write(data)
 
     def stop(self, sig=signal.SIGTERM):
         if self.process.poll() is None:
@@ -215,32 +461,121 @@ class ServeInfo:
             return None
 
 
+class Upstream:
+    """The stand-in services as the provider serves them: behind an nginx in
+    `folder` that speaks HTTPS on 127.0.0.1 with certificates of throwaway
+    CAs made here. `port` has one for UPSTREAM from the CA `ca`, which the
+    relay is told to trust, and `untrusted_port` one for
+    untrusted.norrow.test from another CA. `seen()` is every request target
+    it was sent, as sent. With `page` (a file in `folder`), it answers every
+    request with that page itself (for a load test of the relay alone)."""
+
+    CONF = """daemon off; worker_processes 1; pid nginx.pid; error_log stderr;
+events { worker_connections 64; }
+http {
+    client_body_temp_path temp/body; proxy_temp_path temp/proxy; fastcgi_temp_path temp/fastcgi;
+    uwsgi_temp_path temp/uwsgi; scgi_temp_path temp/scgi;
+    log_format seen '$request_uri';
+    access_log seen.log seen;
+    server {
+        listen 127.0.0.1:%(port)d ssl; ssl_certificate upstream.pem; ssl_certificate_key upstream.key;
+        location / { %(answer)s }
+    }
+    server {
+        listen 127.0.0.1:%(untrusted_port)d ssl; ssl_certificate untrusted.pem; ssl_certificate_key untrusted.key;
+        location / { %(answer)s }
+    }
+}
+"""
+
+    def __init__(self, folder, services_port, page=None):
+        os.makedirs(os.path.join(folder, "temp"), exist_ok=True)
+        self.folder = folder
+        self.ca = self.certificate("ca", None, "Norrow test CA")
+        self.certificate("upstream", "ca", UPSTREAM)
+        self.certificate("other-ca", None, "Norrow test CA")
+        self.certificate("untrusted", "other-ca", "untrusted.norrow.test")
+        self.port, self.untrusted_port = free_port(), free_port()
+        answer = ('default_type "application/xml; charset=UTF-8"; root %s; try_files /%s =404;' % (folder, page)
+                  if page else "proxy_pass http://127.0.0.1:%d;" % services_port)
+        with open(os.path.join(folder, "nginx.conf"), "w") as f:
+            f.write(self.CONF % {"port": self.port, "untrusted_port": self.untrusted_port, "answer": answer})
+        self.process = subprocess.Popen(["nginx", "-e", "stderr", "-p", folder + "/", "-c", "nginx.conf"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not all(self.listening(p) for p in (self.port, self.untrusted_port)):
+            if time.time() > deadline or self.process.poll() is not None:
+                self.stop()
+                raise RuntimeError("the TLS upstream did not start")
+            time.sleep(0.05)
+
+    def certificate(self, name, ca, common_name):
+        """A key and certificate NAME.key and NAME.pem: a CA's own, or one for
+        the host `common_name` from the CA `ca`. Returns the certificate."""
+        key, pem = (os.path.join(self.folder, name + ext) for ext in (".key", ".pem"))
+        command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                   "-nodes", "-days", "2", "-subj", "/CN=" + common_name, "-keyout", key, "-out", pem]
+        if ca:
+            command += ["-CA", os.path.join(self.folder, ca + ".pem"),
+                        "-CAkey", os.path.join(self.folder, ca + ".key"),
+                        "-addext", "subjectAltName=DNS:" + common_name,
+                        "-addext", "basicConstraints=critical,CA:FALSE"]
+        subprocess.run(command, check=True, capture_output=True, timeout=60)
+        return pem
+
+    @staticmethod
+    def listening(port):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def seen(self):
+        try:
+            with open(os.path.join(self.folder, "seen.log"), "rb") as f:
+                return f.read().decode("latin-1").splitlines()
+        except OSError:
+            return []
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=15)
+
+
 class Runner(Tally):
     def __init__(self, options):
         super().__init__()
         self.options = options
         self.temp = tempfile.mkdtemp(prefix="norrow-server-")
         self.services = None
-        self.services_port = 0
+        self.services_port = 80  # the stand-in services' (the limits alone need none)
+        self.figures = {}
 
-    def write_config(self, text=None, raw=None):
-        path = os.path.join(self.temp, "serverinfo.ini")
+    def write_config(self, text, name="serverinfo.ini"):
+        path = os.path.join(self.temp, name)
         with open(path, "wb") as f:
-            f.write(raw if raw is not None else text.encode("utf-8"))
+            f.write(text if isinstance(text, bytes) else text.encode("utf-8"))
         return path
 
-    def start_server(self):
-        config = self.write_config(config_text(self.services_port))
-        server = ServeInfo(self.options.norrow, free_port(), config)
-        if "Ctrl-C stops" not in server.banner:
-            server.stop()
-            raise RuntimeError("serve-info did not start: %r %s" % (server.banner, "".join(server.errors)))
-        return server, config
+    def start_server(self, *options):
+        return ServeInfo(self.options.norrow, self.write_config(config_text(self.services_port)),
+                         *options)
+
+    def answered(self, server, want, name, problems, **where):
+        try:
+            status, data = server.post(**where)
+        except (OSError, http.client.HTTPException) as error:
+            problems.append("%s: %s" % (name, error))
+            return
+        if (status, data) != (200, want):
+            problems.append("%s: status %d, answer %r" % (name, status, data[:200]))
 
     # -- the answers --------------------------------------------------------
 
     def requests(self, server):
         answer = expected_answer(self.services_port)
+        since = len(server.errors)
         for name, method, path, content_type, body, status, expected in REQUESTS:
             response, data = server.request(method, path, content_type, body)
             problems = []
@@ -257,38 +592,304 @@ class Runner(Tally):
             if status != 200 and data.startswith(b"SERVERINFO"):
                 problems.append("a failure answered with server information")
             self.report("request: " + name, problems)
+        logged = server.new_errors(since)
+        self.report("no request of the table left a line in the error log",
+                    ["logged: " + line.strip()[:300] for line in logged])
 
-    def broken_configurations(self, server, config):
+    def ipv6(self, server):
+        if not has_ipv6_loopback():
+            print("skip the site on ::1: this machine has no IPv6 loopback address")
+            return
+        problems = []
+        self.answered(server, expected_answer(self.services_port), "[::1]", problems,
+                      source=None, host="::1")
+        self.report("the site answers on ::1 too", problems)
+
+    def least_privilege(self, server):
+        if os.geteuid() != 0:
+            print("skip the workers' user: serve-info was not started as root")
+            return
+        problems = []
+        workers = 0
+        for pid in descendants(server.process.pid):
+            try:
+                command = open("/proc/%d/cmdline" % pid, "rb").read().decode(errors="replace")
+                uid = next(line.split()[1] for line in open("/proc/%d/status" % pid)
+                           if line.startswith("Uid:"))
+            except OSError:
+                continue
+            if command.startswith(("nginx: worker", "php-fpm: pool")):
+                workers += 1
+                if uid == "0":
+                    problems.append("runs as root: %s" % command)
+        if workers < 2:
+            problems.append("found %d nginx and PHP-FPM workers" % workers)
+        for path in (server.live, server.live + ".last-good"):
+            if os.stat(path).st_mode & 0o007:
+                problems.append("%s is readable by anyone" % path)
+        self.report("started as root, the workers are not root and the configuration is theirs alone",
+                    problems)
+
+    # -- configurations -----------------------------------------------------
+
+    def broken_configurations(self, server):
         good = config_text(self.services_port)
-        for name, changes, raw, says in BROKEN:
-            if changes is None and raw is None:
-                os.remove(config)
+        answer = expected_answer(self.services_port)
+        for name, changes, change_bytes, says in BROKEN:
+            if changes is None:
+                os.remove(server.live)
             else:
-                text = config_text(self.services_port, **changes).encode("utf-8")
-                self.write_config(raw=text.replace(*raw) if raw else text)
+                data = config_text(self.services_port, **changes).encode("utf-8")
+                server.write_live(change_bytes(data) if change_bytes else data)
+            says = says.replace("{line}", "serverinfo.ini:%s" % line_of(self.services_port, changes or {}))
             since = len(server.errors)
-            response, data = server.request("POST", PATH, MULTIPART, PLUGIN_BODY)
             problems = []
-            if response.status != 500:
-                problems.append("status %d, expected 500" % response.status)
-            if b"SERVERINFO" in data:
-                problems.append("part of an answer sent: %r" % data)
+            self.answered(server, answer, "the service", problems)
             if not server.logged(says, since):
                 problems.append("no error-log line saying %r; log: %s" % (says, "".join(server.errors[since:])))
-            self.report("broken configuration: " + name, problems)
-        self.write_config(good)
+            elif sum(REFUSED in line for line in server.new_errors(since, settle=0.1)) != 1:
+                problems.append("not one line logged: %s" % server.errors[since:])
+            check = install(server.live, check=True)
+            message = check.stderr.decode("utf-8", "replace")
+            if check.returncode != 1 or says not in message:
+                problems.append("install-config --check: status %d, %r" % (check.returncode, message))
+            self.report("broken configuration, the last good one answers: " + name, problems)
+        # Neither the live configuration nor the last good one.
+        os.remove(server.live + ".last-good")
+        since = len(server.errors)
         response, data = server.request("POST", PATH, MULTIPART, PLUGIN_BODY)
-        self.report("configuration mended: answered again",
-                    [] if response.status == 200 and data == expected_answer(self.services_port)
-                    else ["status %d, answer %r" % (response.status, data)])
+        problems = [] if response.status == 500 and b"SERVERINFO" not in data else [
+            "status %d, answer %r" % (response.status, data)]
+        if not server.logged("no last good configuration either", since):
+            problems.append("not logged: %s" % "".join(server.errors[since:]))
+        self.report("no good configuration at all: 500", problems)
+        self.installed(server, good, answer, "a configuration installed again: answered, nothing logged")
+
+    def equivalent_configurations(self, server):
+        plain = config_text(self.services_port).encode("utf-8")
+        for name, change in EQUIVALENT:
+            server.write_live(change(plain))
+            since = len(server.errors)
+            problems = []
+            self.answered(server, expected_answer(self.services_port), "the service", problems)
+            problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+            self.report("written otherwise, the same answer: " + name, problems)
+        server.write_live(plain)
+
+    def installed(self, server, text, answer, name):
+        """Installs `text` with install-config and checks that it answers."""
+        source = self.write_config(text, "install.ini")
+        result = install(source, server.live)
+        since = len(server.errors)
+        problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
+        self.answered(server, answer, "after installing", problems)
+        problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+        self.report(name, problems)
+
+    def refused_install(self, server):
+        """install-config leaves the live configuration as it was."""
+        before = [open(path, "rb").read() for path in (server.live, server.live + ".last-good")]
+        source = self.write_config(config_text(self.services_port, g_port="port = 0"), "bad.ini")
+        result = install(source, server.live)
+        problems = [] if result.returncode == 1 else ["exit status %d" % result.returncode]
+        if b"[geocoder] port must be a whole number" not in result.stderr:
+            problems.append("message %r" % result.stderr)
+        if [open(path, "rb").read() for path in (server.live, server.live + ".last-good")] != before:
+            problems.append("the live configuration changed")
+        if [n for n in os.listdir(os.path.dirname(server.live)) if n.startswith(".")]:
+            problems.append("a file left beside the live one")
+        self.report("install-config refuses a broken file and leaves the live one", problems)
+
+    def cut_sweep(self, server):
+        """Every cut of the example file, written over the live one: refused,
+        and the whole example answers. (The example ends with its last
+        setting, so that every shorter file is one the reader must refuse.)"""
+        example = open(EXAMPLE, "rb").read()
+        install(EXAMPLE, server.live)
+        status, full = server.post()
+        since = len(server.errors)
+        problems = [] if status == 200 and full.startswith(b"SERVERINFO") else ["status %d" % status]
+        for cut in range(len(example)):
+            server.write_live(example[:cut])
+            status, data = server.post()
+            if (status, data) != (200, full):
+                problems.append("cut at byte %d: status %d, answer %r" % (cut, status, data[:120]))
+        deadline = time.time() + 10
+        while len(server.errors) - since < len(example) and time.time() < deadline:
+            time.sleep(0.1)
+        refusals = sum(REFUSED in line for line in server.errors[since:])
+        if refusals != len(example):
+            problems.append("%d of %d cuts refused" % (refusals, len(example)))
+        self.report("every cut of the example (%d bytes) refused, the whole one answering" % len(example),
+                    problems)
+
+    def race(self, server, name, rewrite, expect_refusals):
+        """Requests while `rewrite(stop)` switches the live configuration
+        between two good ones: every answer is one of the two."""
+        answers = {expected_answer(self.services_port): 0}
+        other = config_text(self.services_port, max_page="max_page = 3")
+        other_answer = expected_answer(self.services_port).replace(b"MAXPAGE 2", b"MAXPAGE 3")
+        answers[other_answer] = 0
+        install(self.write_config(config_text(self.services_port), "race.ini"), server.live)
+        since = len(server.errors)
+        stop = threading.Event()
+        writer = threading.Thread(target=rewrite, args=(server, [other, config_text(self.services_port)],
+                                                        stop))
+        writer.start()
+        problems = []
+        deadline = time.time() + 3
+        while time.time() < deadline:
+            status, data = server.post()
+            if status == 200 and data in answers:
+                answers[data] += 1
+            else:
+                problems.append("status %d, answer %r" % (status, data[:200]))
+        stop.set()
+        writer.join()
+        refusals = sum(REFUSED in line for line in server.new_errors(since))
+        if 0 in answers.values():
+            problems.append("one configuration never answered: %s" % list(answers.values()))
+        if expect_refusals and refusals == 0:
+            problems.append("the writer was never caught half-way (no refusal logged)")
+        if not expect_refusals and refusals:
+            problems.append("%d refusals logged" % refusals)
+        self.report("%s: %d and %d answers of the two, %d half-written files refused" % (
+            name, *answers.values(), refusals), problems)
+        install(self.write_config(config_text(self.services_port), "race.ini"), server.live)
+
+    @staticmethod
+    def piecewise_writer(server, texts, stop):
+        """Rewrites the live file in 520-byte pieces, as a copy does."""
+        while not stop.is_set():
+            for text in texts:
+                data = text.encode("utf-8")
+                with open(server.live, "wb") as f:
+                    for start in range(0, len(data), 520):
+                        f.write(data[start:start + 520])
+                        f.flush()
+                        time.sleep(0.002)
+                time.sleep(0.05)
+
+    def installer(self, server, texts, stop):
+        sources = [self.write_config(text, "race-%d.ini" % i) for i, text in enumerate(texts)]
+        while not stop.is_set():
+            for source in sources:
+                install(source, server.live)
+
+    # -- the limits ---------------------------------------------------------
+
+    def rate(self, server):
+        """40 requests in a row from 127.0.0.3 (an address not limited yet)."""
+        since = len(server.errors)
+        statuses = [server.post(source="127.0.0.3")[0] for _ in range(40)]
+        problems = []
+        if statuses[0] != 200 or 429 not in statuses or set(statuses) - {200, 429}:
+            problems.append("statuses %s" % statuses)
+        self.answered(server, expected_answer(self.services_port), "127.0.0.2", problems,
+                      source="127.0.0.2")
+        problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+        self.report("a client over its rate gets 429 (%d of 40), unlogged, while another is served"
+                    % statuses.count(429), problems)
+
+    def stall(self, server):
+        """600 connections from 127.0.0.1 that send a POST's header and then
+        nothing: a request from 127.0.0.2 is answered, and every stalled one
+        is let go within seconds."""
+        header = ("POST %s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: %s\r\n"
+                  "Content-Length: %d\r\n\r\n" % (PATH, MULTIPART, len(PLUGIN_BODY))).encode()
+        stalled = []
+        problems = []
+        began = time.monotonic()
+        try:
+            for _ in range(600):
+                s = socket.create_connection(("127.0.0.1", server.port), timeout=5,
+                                             source_address=("127.0.0.1", 0))
+                s.sendall(header)
+                stalled.append(s)
+            opened = time.monotonic()
+            self.answered(server, expected_answer(self.services_port), "127.0.0.2", problems,
+                          source="127.0.0.2", timeout=5)
+            answered = time.monotonic() - opened
+            let_go, refused, left = self.await_closed(stalled, deadline=opened + 15)
+            lasted = let_go - opened
+        finally:
+            for s in stalled:
+                s.close()
+        if lasted > 8:  # the body time-out is 5 s
+            problems.append("the last stalled connection was let go after %.1f s" % lasted)
+        self.figures["stall"] = {"connections": 600, "answered_ms": answered * 1000,
+                                 "open_s": opened - began, "refused_at_once": refused,
+                                 "last_let_go_s": lasted}
+        self.report("600 stalled connections (%d refused at once): 127.0.0.2 answered in %.0f ms, "
+                    "all let go %.1f s after" % (refused, answered * 1000, lasted),
+                    problems + (["%d still open" % left] if left else []))
+
+    @staticmethod
+    def await_closed(sockets, deadline):
+        """Waits until the server has closed every socket; returns when the
+        last one closed (or the deadline), how many got an answer first, and
+        how many are still open."""
+        selector = selectors.DefaultSelector()
+        for s in sockets:
+            selector.register(s, selectors.EVENT_READ)
+        last, answered = time.monotonic(), set()
+        while selector.get_map() and time.monotonic() < deadline:
+            for key, _ in selector.select(timeout=0.5):
+                try:
+                    data = key.fileobj.recv(65536)
+                except OSError:
+                    data = b""
+                if data:
+                    answered.add(key.fileobj)
+                else:
+                    selector.unregister(key.fileobj)
+                    key.fileobj.close()
+                    last = time.monotonic()
+        left = len(selector.get_map())
+        return (deadline if left else last), len(answered), left
+
+    def flood(self, server):
+        """wrk sends malformed requests from 127.0.0.1 for 10 seconds while a
+        plug-in at 127.0.0.2 asks once a second."""
+        wrk = shutil.which("wrk")
+        if not wrk:
+            self.report("a flood of malformed requests", ["wrk is not installed (./norrow setup)"])
+            return
+        since, bytes_before = len(server.errors), server.error_bytes
+        command = [wrk, "--threads", "2", "--connections", "32", "--duration", "10s",
+                   "--script", os.path.join(HERE, "flood.lua"),
+                   "http://127.0.0.1:%d%s" % (server.port, PATH)]
+        flood = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        problems = []
+        good = 0
+        time.sleep(1)
+        while flood.poll() is None:
+            self.answered(server, expected_answer(self.services_port), "127.0.0.2", problems,
+                          source="127.0.0.2", timeout=5)
+            good += 1
+            time.sleep(1)
+        report = flood.stdout.read().decode("utf-8", "replace")
+        server.new_errors(since)
+        added = server.error_bytes - bytes_before
+        sent = re.search(r"(\d+) requests in", report)
+        sent = int(sent.group(1)) if sent else 0
+        if sent < 1000:
+            problems.append("the flood sent %d requests: %s" % (sent, report))
+        if added >= 1 << 20:
+            problems.append("%d bytes logged: %s" % (added, "".join(server.errors[since:since + 3])))
+        statuses = {int(k): int(v) for k, v in re.findall(r"^status (\d+): (\d+)$", report, re.M)}
+        self.figures["flood"] = {"seconds": 10, "requests": sent, "statuses": statuses,
+                                 "log_bytes": added, "log_lines": len(server.errors) - since,
+                                 "good_answered": good}
+        self.report("a 10 s flood of %d malformed requests (%s): %d bytes logged, 127.0.0.2 answered "
+                    "%d times" % (sent, ", ".join("%d %d" % (n, k) for k, n in sorted(statuses.items())),
+                                  added, good), problems)
 
     # -- the command --------------------------------------------------------
 
     def refused_starts(self):
         good = self.write_config(config_text(self.services_port))
-        bad = os.path.join(self.temp, "bad.ini")
-        with open(bad, "w", encoding="utf-8") as f:
-            f.write(config_text(self.services_port, g_port="port = 70000"))
+        bad = self.write_config(config_text(self.services_port, g_port="port = 70000"), "bad.ini")
         cases = [
             ("a refused configuration", ["--port", str(free_port()), "--config", bad],
              "[geocoder] port must be a whole number"),
@@ -309,7 +910,7 @@ class Runner(Tally):
 
     def stops(self):
         for sig in (signal.SIGTERM, signal.SIGINT):
-            server, _ = self.start_server()
+            server = self.start_server()
             below = descendants(server.process.pid)
             problems = [] if len(below) >= 2 else ["nginx and PHP-FPM not found below serve-info"]
             status = server.stop(sig)
@@ -364,11 +965,237 @@ class Runner(Tally):
             problems.append("message boxes %r, expected the USER_MESSAGE once" % boxes)
         self.report("the plug-in configures itself from the server (%s)" % host, problems)
 
+    # -- the relay ----------------------------------------------------------
+
+    def relay(self):
+        """The search relay against the stand-in services over HTTPS: the
+        plug-in through it and directly, the id, the cache, every byte, the
+        refused installs, the rate, and upstreams that fail. Under Wine only
+        what the plug-in sees: the same hits, the rate, a stopped and an
+        untrusted upstream."""
+        native = not self.options.wine
+        upstream = Upstream(os.path.join(self.temp, "upstream"), self.services_port)
+        silent = socket.socket()  # the kernel takes connections for it, and nothing ever answers
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(64)
+        self.ca = upstream.ca
+        routes = {UPSTREAM: upstream.port, "untrusted.norrow.test": upstream.untrusted_port,
+                  "misnamed.norrow.test": upstream.port, "stopped.norrow.test": free_port(),
+                  "silent.norrow.test": silent.getsockname()[1]}
+        options = sum((["--route", "%s:443=127.0.0.1:%d" % route] for route in routes.items()), [])
+        server = None
+        try:
+            server = ServeInfo(self.options.norrow, self.relay_config(cache=60), *options)
+            if native:
+                self.relay_installed(server)
+            for target in ("address", "local"):
+                self.relay_hits(server, upstream, target)
+            if native:
+                self.relay_cache(server, upstream)
+                self.relay_bytes(server, upstream)
+                self.relay_refused(server)
+            self.relay_rate(server)
+            for name, host, status in FAILING_UPSTREAMS:
+                if native or host in ("stopped.norrow.test", "untrusted.norrow.test"):
+                    self.relay_failure(server, name, host, status)
+        finally:
+            if server:
+                server.stop()
+            silent.close()
+            upstream.stop()
+
+    def relay_config(self, upstream=UPSTREAM, ca=None, **relay):
+        """A configuration file that relays both services to `upstream`."""
+        changes = relayed(upstream, relay=relay_section(ca=ca or self.ca, **relay))
+        return self.write_config(config_text(self.services_port, **changes), "relay.ini")
+
+    def direct_info(self):
+        """A server information that names the stand-in services themselves."""
+        lines = ["SERVERINFO"] + ["%s 127.0.0.1,%s,,%d,%s" % (key, SERVICE_PATHS[service], self.services_port,
+                                                             SERVICES_APPID)
+                                  for key, service in (("GEOCODER", "geocoder"), ("LOCALSEARCH", "localsearch"))]
+        return self.write_config("\r\n".join(lines + ["MAXPAGE 2", ""]), "direct-info.txt")
+
+    def search(self, target, server=None):
+        """The plug-in searching 東京 (two pages): through `server` and its
+        relay, or with the stand-in services named directly. Returns the JSON
+        document (None if there is none), the run and its seconds."""
+        self.searches = getattr(self, "searches", 0) + 1
+        if server:
+            where = ["--route", "%s:80=127.0.0.1:%d" % (self.options.host, server.port),
+                     "--route", "%s:80=127.0.0.1:%d" % (PUBLIC_HOST, server.port)]
+        else:
+            where = ["--server-info", self.sim_path(self.direct_info())]
+        profile = os.path.join(self.temp, "profile-relay-%d.ini" % self.searches)
+        command = ([self.options.wine] if self.options.wine else []) + [
+            self.options.sim, "search", "東京", "--target", target, "--json",
+            "--profile", self.sim_path(profile)] + where
+        began = time.monotonic()
+        result = run_to_files(command, timeout=600, windows=bool(self.options.wine))
+        seconds = time.monotonic() - began
+        try:
+            return json.loads(result.stdout.decode("utf-8")), result, seconds
+        except ValueError:
+            return None, result, seconds
+
+    @staticmethod
+    def status_message(document, run, target):
+        """What is wrong with a search that should end with the status-line
+        message of a communication failure, and nothing else."""
+        if document is None:
+            return ["no JSON: %r" % run.stderr[-500:]]
+        problems = [] if run.returncode == 1 else ["exit status %d" % run.returncode]
+        if [s["result"] for s in document["searches"]] != [0] or document["status"] != [STATUS_LINES[target]]:
+            problems.append("searches %r, status %r" % (document["searches"], document["status"]))
+        if document["message_boxes"]:
+            problems.append("message boxes %r" % document["message_boxes"])
+        return problems
+
+    def relay_installed(self, server):
+        problems = []
+        status, data = server.post()
+        if (status, data) != (200, RELAYED_ANSWER):
+            problems.append("status %d, answer %r" % (status, data))
+        folder = os.path.dirname(server.live)
+        for name in ("relay-upstreams.conf", "relay-locations.conf"):
+            if os.stat(os.path.join(folder, name)).st_mode & 0o007:
+                problems.append("%s is readable by anyone" % name)
+        for path in ("/relay-locations.conf", "/norrow/relay-locations.conf", "/norrow/relay/"):
+            response, data = server.request("GET", path, None, None, source="127.0.0.3")
+            if response.status != 404:
+                problems.append("GET %s: %d" % (path, response.status))
+        self.report("the server information sends the plug-ins to the relay with an id that means nothing;"
+                    " the relay's files are the service's alone", problems)
+
+    def relay_hits(self, server, upstream, target):
+        direct = self.search(target)[0]
+        since = len(upstream.seen())
+        document, run, _ = self.search(target, server)
+        name = "the plug-in's %s search through the relay: the hits it gets directly" % target
+        if direct is None or document is None:
+            self.report(name, ["no JSON: %r %r" % (direct is None, run.stderr[-500:])])
+            return
+        problems = ["%s: %r through the relay, %r directly" % (key, document[key], direct[key])
+                    for key in ("searches", "result_count", "hits", "status", "message_boxes", "attribution")
+                    if document[key] != direct[key]]
+        if document["result_count"] <= 10:
+            problems.append("%d hits: not two pages" % document["result_count"])
+        service = "geocoder" if target == "address" else "localsearch"
+        prefix = RELAY_PATHS[service] + "?appid=-&"
+        gets = [r for r in document["requests"] if r["kind"] == "get"]
+        if any((r["host"], r["port"]) != (PUBLIC_HOST, 80) or not r["path"].startswith(prefix) for r in gets):
+            problems.append("requests %r" % gets)
+        wanted = ["%s?appid=%s&%s" % (SERVICE_PATHS[service], SERVICES_APPID, r["path"][len(prefix):])
+                  for r in gets]
+        seen = upstream.seen()[since:]
+        if seen != wanted:
+            problems.append("the upstream saw %r, the plug-in sent %r" % (seen, wanted))
+        if SERVICES_APPID.encode() in run.stdout + run.stderr:
+            problems.append("the application id reached the plug-in")
+        self.report(name + "; the upstream got the secret id in place of the plug-in's, byte for byte",
+                    problems)
+
+    def relay_cache(self, server, upstream):
+        problems = []
+        since = len(upstream.seen())
+        again = self.search("address", server)[0]  # cache_seconds 60: a second time
+        if upstream.seen()[since:] or not again or again["result_count"] != 20:
+            problems.append("a repeated search: %r, the upstream saw %r" % (
+                again and again["result_count"], upstream.seen()[since:]))
+        result = server.install(self.relay_config(cache=0))
+        if result.returncode != 0:
+            problems.append("install-config: %r" % result.stderr)
+        since = len(upstream.seen())
+        self.search("address", server)
+        self.search("address", server)
+        seen = upstream.seen()[since:]
+        if len(seen) != 4 or seen[:2] != seen[2:]:
+            problems.append("without the cache, the upstream saw %r" % seen)
+        self.report("cache_seconds 60: a repeated search reaches the upstream once; 0: every time", problems)
+
+    def relay_bytes(self, server, upstream):
+        """Every byte the plug-in's encoder writes, escaped and plain, with
+        every other parameter it sends."""
+        plain = "+0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-*="
+        rest = ("&query=%s%s&ei=SJIS&bbox=139.500000,35.000000,140.250000,-36.125000&datum=wgs&start=11"
+                "&result=10&output=xml" % ("".join("%%%02X" % b for b in range(1, 256)), plain))
+        since = len(upstream.seen())
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-" + rest, None, None,
+                                        source="127.0.0.3")
+        problems = [] if response.status == 200 and b"<YDF" in data else ["status %d" % response.status]
+        wanted = [SERVICE_PATHS["geocoder"] + "?appid=" + SERVICES_APPID + rest]
+        if upstream.seen()[since:] != wanted:
+            problems.append("the upstream saw %r" % upstream.seen()[since:])
+        self.report("every byte the plug-in can encode reaches the upstream unchanged", problems)
+
+    def relay_refused(self, server):
+        """Relays that install-config refuses: nothing live changes."""
+        folder = os.path.dirname(server.live)
+        files = [server.live, server.live + ".last-good"] + [
+            os.path.join(folder, name) for name in ("relay-upstreams.conf", "relay-locations.conf")]
+        not_pem = self.write_config("not a certificate\n", "not-a-certificate.pem")
+        cases = [
+            ("an upstream_ca that is no certificate", {"ca": not_pem}, "is not a readable PEM certificate"),
+            ("an upstream_ca that is not there", {"ca": not_pem + ".missing"},
+             "is not a readable PEM certificate"),
+            ("an upstream that nginx cannot resolve", {"upstream": "unresolvable.norrow.test"},
+             'host not found in upstream "unresolvable.norrow.test:443"'),
+        ]
+        for name, changes, says in cases:
+            before = [open(path, "rb").read() for path in files]
+            result = server.install(self.relay_config(**changes))
+            problems = [] if result.returncode == 1 else ["exit status %d" % result.returncode]
+            if says.encode() not in result.stderr:
+                problems.append("message %r" % result.stderr)
+            if [open(path, "rb").read() for path in files] != before:
+                problems.append("the live configuration or the relay changed")
+            self.answered(server, RELAYED_ANSWER, "the service", problems)
+            self.report("install-config refuses a relay: " + name, problems)
+
+    def relay_rate(self, server):
+        problems = []
+        result = server.install(self.relay_config(per_minute=1))
+        if result.returncode != 0:
+            problems.append("install-config: %r" % result.stderr)
+        since = len(server.errors)
+        answers = [server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None)
+                   for _ in range(5)]
+        statuses = [response.status for response, _ in answers]
+        if statuses.count(429) < 4 or set(statuses) - {200, 429}:
+            problems.append("statuses %s from 127.0.0.1" % statuses)
+        problems += ["a 429 answered %r" % data for response, data in answers
+                     if response.status == 429 and not (data.startswith(b"<?xml") and b"<YDF>" in data
+                                                        and b"<Status>429</Status>" in data)]
+        document, run, _ = self.search("address", server)
+        problems += self.status_message(document, run, "address")
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+                                        source="127.0.0.2")
+        if response.status != 200 or b"<Status>200</Status>" not in data:
+            problems.append("127.0.0.2: status %d" % response.status)
+        problems += ["logged: " + line.strip()[:300] for line in server.new_errors(since)]
+        self.report("a burst over requests_per_minute from 127.0.0.1 gets 429 with a YDF answer and the "
+                    "plug-in its status message, unlogged, while 127.0.0.2 is served", problems)
+
+    def relay_failure(self, server, name, host, status):
+        result = server.install(self.relay_config(upstream=host))
+        problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
+        began = time.monotonic()
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+                                        source="127.0.0.4", timeout=30)
+        took = time.monotonic() - began
+        if response.status != status or b"<Status>%d</Status>" % status not in data:
+            problems.append("status %d, answer %r" % (response.status, data[:300]))
+        document, run, seconds = self.search("address", server)
+        problems += self.status_message(document, run, "address")
+        if took > 15 or (seconds > 15 and not WINE_EMULATED):
+            problems.append("answered after %.1f s, the plug-in's search took %.1f s" % (took, seconds))
+        self.report("%s: %d with a YDF answer after %.1f s, the plug-in's status message" % (name, status, took),
+                    problems)
+
     def build_with_host(self):
         """A native build of the plug-in and tamsel-sim with another host."""
-        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
         build = self.options.build_dir
-        steps = [["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+        steps = [["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
                   "-DNORROW_TESTS=OFF", "-DNORROW_SERVERINFO_HOST=" + self.options.build_host],
                  ["cmake", "--build", build, "--target", "tamsel-sim"]]
         for step in steps:
@@ -378,38 +1205,65 @@ class Runner(Tally):
         return os.path.join(build, "bin", "tamsel-sim")
 
     def run(self):
-        self.services, self.services_port = start_services(self.options.services or self.options.sim)
-        if self.options.only != "plugin":
+        only = self.options.only
+        if only != "limits":
+            self.services, self.services_port = start_services(self.options.services or self.options.sim)
+        if only == "relay":
+            self.relay()
+            return
+        if only is None:
             self.refused_starts()
             self.stops()
-        server, config = self.start_server()
-        try:
-            if self.options.only != "plugin":
+            server = self.start_server("--no-limits")
+            try:
                 self.requests(server)
-                self.broken_configurations(server, config)
-            if self.options.build_host:
-                self.plugin(server, self.build_with_host(), self.options.build_host)
-            else:
-                self.plugin(server, self.options.sim, self.options.host)
+                self.ipv6(server)
+                self.least_privilege(server)
+                self.equivalent_configurations(server)
+                self.broken_configurations(server)
+                self.refused_install(server)
+                self.cut_sweep(server)
+                self.race(server, "a writer rewriting the live file by hand", self.piecewise_writer, True)
+                self.race(server, "install-config switching it", self.installer, False)
+            finally:
+                server.stop()
+        server = self.start_server()  # as deployed, with the limits
+        try:
+            if only != "limits":
+                sim = self.build_with_host() if self.options.build_host else self.options.sim
+                self.plugin(server, sim, self.options.build_host or self.options.host)
+            if only != "plugin":
+                self.stall(server)
+                self.rate(server)
+                self.flood(server)
         finally:
             server.stop()
+        if only != "limits" and not self.options.build_host:
+            self.relay()
+        if self.options.figures:
+            with open(self.options.figures, "w") as f:
+                json.dump(self.figures, f, indent=1)
 
     def close(self):
         stop_services(self.services)
+        shutil.rmtree(self.temp, ignore_errors=True)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--norrow", required=True, help="the project's ./norrow")
-    parser.add_argument("--sim", required=True)
+    parser.add_argument("--sim", help="tamsel-sim (not needed with --only limits)")
     parser.add_argument("--host", default="serverinfo.norrow.example",
                         help="the server-information host the plug-in was built with")
     parser.add_argument("--wine", help="the wrapper that runs a Windows program")
     parser.add_argument("--services", help="the Linux tamsel-sim that runs the search services")
-    parser.add_argument("--only", choices=["plugin"])
+    parser.add_argument("--only", choices=["plugin", "limits", "relay"])
     parser.add_argument("--build-host", help="build with this NORROW_SERVERINFO_HOST first")
     parser.add_argument("--build-dir", help="where that build goes")
+    parser.add_argument("--figures", help="with --only limits: write their figures here (JSON)")
     options = parser.parse_args()
+    if not options.sim and options.only != "limits":
+        parser.error("--sim is needed")
     # Stopped from outside (a time-out), still stop the servers started.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped by SIGTERM"))
     runner = Runner(options)

@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
     if (!ParseOptions(arguments, options, error)) return Fail(error + " (see tamsel-sim --help)");
     if (options.command == "search") return Search(options);
     if (options.command == "services") return Services(options);
-    const int button = RunAbout(options, error);
-    return button < 0 ? Fail(error) : kServed;
+    AboutOutcome about;
+    if (!RunAbout(options, about, error)) return Fail(error);
+    if (options.json) PrintJson(std::cout, about);
+    return kServed;
 }

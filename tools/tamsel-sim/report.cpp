@@ -50,6 +50,13 @@ void JsonArray(std::ostream& out, const std::vector<Item>& items, Write write) {
     out << (items.empty() ? "]" : "\n  ]");
 }
 
+// The boxes as a JSON array of {"type", "text"}.
+void PrintBoxes(std::ostream& out, const std::vector<ShownBox>& boxes) {
+    JsonArray(out, boxes, [&](const ShownBox& box) {
+        out << "{\"type\": " << box.type << ", \"text\": " << JsonString(box.text) << '}';
+    });
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& utf8) {
@@ -151,9 +158,7 @@ void PrintJson(std::ostream& out, const Outcome& outcome) {
     out << ",\n  \"attribution\": ";
     JsonArray(out, outcome.attribution, [&](const std::string& text) { out << JsonString(text); });
     out << ",\n  \"message_boxes\": ";
-    JsonArray(out, outcome.boxes, [&](const ShownBox& box) {
-        out << "{\"type\": " << box.type << ", \"text\": " << JsonString(box.text) << '}';
-    });
+    PrintBoxes(out, outcome.boxes);
     out << ",\n  \"profile\": {\"ServerInfoAt\": ";
     if (outcome.hasProfile) {
         out << outcome.serverInfoAt;
@@ -161,6 +166,12 @@ void PrintJson(std::ostream& out, const Outcome& outcome) {
         out << "null";
     }
     out << "}\n}\n";
+}
+
+void PrintJson(std::ostream& out, const AboutOutcome& outcome) {
+    out << "{\n  \"result\": " << outcome.result << ",\n  \"message_boxes\": ";
+    PrintBoxes(out, outcome.boxes);
+    out << "\n}\n";
 }
 
 void PrintGeoJson(std::ostream& out, const Outcome& outcome) {

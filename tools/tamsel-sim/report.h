@@ -11,6 +11,8 @@ namespace norrow::sim {
 
 void PrintTable(std::ostream& out, const Outcome& outcome);
 void PrintJson(std::ostream& out, const Outcome& outcome);
+// About's result and its box: {"result", "message_boxes"}.
+void PrintJson(std::ostream& out, const AboutOutcome& outcome);
 // A FeatureCollection of points with name, yomi, address and target.
 void PrintGeoJson(std::ostream& out, const Outcome& outcome);
 

@@ -221,12 +221,14 @@ bool RunSearch(const Options& options, Outcome& outcome, std::string& error) {
     return true;
 }
 
-int RunAbout(const Options& options, std::string& error) {
+bool RunAbout(const Options& options, AboutOutcome& outcome, std::string& error) {
     PluginLibrary plugin;
     if (!plugin.Open(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error))
-        return -1;
+        return false;
     Desktop desktop;
-    return plugin.About();
+    outcome.result = plugin.About();
+    outcome.boxes = desktop.Boxes();
+    return true;
 }
 
 }  // namespace norrow::sim

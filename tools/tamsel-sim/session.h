@@ -57,7 +57,13 @@ struct Outcome {
 // could not even start (an unreadable file, a plug-in that does not load).
 bool RunSearch(const Options& options, Outcome& outcome, std::string& error);
 
-// Loads the plug-in and calls About. Returns its result, or -1 with a reason.
-int RunAbout(const Options& options, std::string& error);
+struct AboutOutcome {
+    int result = 0;  // About's: the button pressed
+    std::vector<ShownBox> boxes;
+};
+
+// Loads the plug-in and calls About. False, with a reason, when the plug-in
+// does not load.
+bool RunAbout(const Options& options, AboutOutcome& outcome, std::string& error);
 
 }  // namespace norrow::sim

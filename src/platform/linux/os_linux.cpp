@@ -1,5 +1,5 @@
 // The Linux side of the platform layer: the system clock, message boxes shown
-// by the stand-in host's desktop, and Windows code page 932 over glibc's
+// by the desktop of the process (desktop.h), and Windows code page 932 over glibc's
 // iconv, corrected to give the bytes that Windows gives. Development only:
 // see README.md in this folder.
 #include "platform/os.h"
@@ -13,10 +13,13 @@
 #include <memory>
 
 #include "platform/linux/counted_output.h"
+#include "platform/linux/desktop.h"
 #include "platform/linux/utf8.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "standin.h"  // the stand-in host plays the desktop on Linux
+
+// A program without a desktop of its own (a fuzz target) still links.
+#pragma weak Desktop_MessageBox
 
 namespace norrow::platform {
 namespace {
@@ -153,7 +156,9 @@ bool IsCp932(unsigned codePage) { return codePage == kAnsiCodePage || codePage =
 
 int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
 
-int MessageBox(const char* text, unsigned type) { return Desktop_MessageBox(text, type); }
+int MessageBox(const char* text, unsigned type) {
+    return Desktop_MessageBox != nullptr ? Desktop_MessageBox(text, type) : kButtonOk;
+}
 
 int MultiByteToWide(unsigned codePage, const char* source, int length, char16_t* target,
                     int capacity) {

@@ -1,0 +1,1 @@
+#include "high/high.h"  // the lower folder reaches up, with no circle
