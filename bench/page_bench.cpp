@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "heap_meter.h"
 #include "platform/numbers.h"
 #include "platform/platform.h"
+#include "readers.h"
 #include "results/search_results.h"
 #include "search/answer.h"
 #include "search/page_search.h"
@@ -42,77 +42,41 @@ XmlRange Range(const std::string& text) { return {text.data(), static_cast<int32
 
 void PluginExtraction(benchmark::State& state, const std::string& answer) {
     Quiet();
-    for (auto _ : state) {
-        results::ResetSearchResults();
-        int32_t total = 0;
-        benchmark::DoNotOptimize(search::ReadPageAnswer(search::kGeocoder, Range(answer), total));
-        benchmark::DoNotOptimize(total);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, false));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
-// The same fields, the same 1024-byte rule and the same store, by pugixml.
-void Copy1024(const char* text, char (&buffer)[1024]) {
-    const size_t length = std::strlen(text);
-    if (length < 1024) {
-        std::memcpy(buffer, text, length + 1);
-    } else {
-        buffer[0] = '\0';
-    }
+// The plain reading, element by element with the locator: what the plug-in
+// did before it walked the page.
+void PlainExtraction(benchmark::State& state, const std::string& answer) {
+    Quiet();
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, true));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 void PugixmlExtraction(benchmark::State& state, const std::string& answer) {
     std::vector<char> buffer(answer.size());
     for (auto _ : state) {
-        results::ResetSearchResults();
-        std::memcpy(buffer.data(), answer.data(), answer.size());
-        pugi::xml_document document;
-        document.load_buffer_inplace(buffer.data(), buffer.size(), pugi::parse_minimal,
-                                     pugi::encoding_utf8);
-        const pugi::xml_node ydf = document.child("YDF");
-        const pugi::xml_node info = ydf.child("ResultInfo");
-        int32_t total =
-            platform::ReadInt32(info.child_value("Total"), std::strlen(info.child_value("Total")));
-        const int32_t status = platform::ReadInt32(info.child_value("Status"), 3);
-        if (status != 200 && status != 404) state.SkipWithError("status");
-        for (pugi::xml_node feature = ydf.child("Feature"); feature;
-             feature = feature.next_sibling("Feature")) {
-            char name[1024], coordinates[1024], yomi[1024], address[1024];
-            Copy1024(feature.child_value("Name"), name);
-            Copy1024(feature.child("Geometry").child_value("Coordinates"), coordinates);
-            const pugi::xml_node property = feature.child("Property");
-            Copy1024(property.child_value("Yomi"), yomi);
-            Copy1024(property.child_value("Address"), address);
-            const char* comma = std::strchr(coordinates, ',');
-            const double longitude =
-                comma ? platform::ReadDouble(coordinates, comma - coordinates) : 0;
-            const double latitude =
-                comma ? platform::ReadDouble(comma + 1, std::strlen(comma + 1)) : 0;
-            results::AppendSearchResult(name, yomi, address, longitude, latitude, 1);
-        }
-        benchmark::DoNotOptimize(total);
+        if (!bench::ReadWithPugixml(answer, buffer)) state.SkipWithError("status");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 void MemchrFloor(benchmark::State& state, const std::string& answer) {
-    for (auto _ : state) {
-        size_t tags = 0;
-        const char* p = answer.data();
-        const char* end = p + answer.size();
-        while ((p = static_cast<const char*>(std::memchr(p, '<', end - p))) != nullptr) {
-            ++tags;
-            ++p;
-        }
-        benchmark::DoNotOptimize(tags);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(bench::CountAngleBrackets(answer));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
 BENCHMARK_CAPTURE(PluginExtraction, sjis, Page(false));
+BENCHMARK_CAPTURE(PlainExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(PugixmlExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(MemchrFloor, sjis, Page(false));
 BENCHMARK_CAPTURE(PluginExtraction, utf8, Page(true));
+BENCHMARK_CAPTURE(PlainExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(PugixmlExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(MemchrFloor, utf8, Page(true));
 
@@ -132,7 +96,7 @@ void ReadWholePage(const std::string& answer) {
     owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
     search::BringIntoAnsiCodePage(search::kGeocoder, owned);
     int32_t total = 0;
-    search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+    search::ReadPageAnswer(search::kGeocoder, owned, total);
     benchmark::DoNotOptimize(total);
 }
 
@@ -184,18 +148,18 @@ void ScalingSizes(benchmark::internal::Benchmark* benchmark) {
     benchmark->Unit(benchmark::kMicrosecond);
 }
 
-void ScalingExtraction(benchmark::State& state) {
+// The reading of a compact page, with the walk or (before) plainly.
+void ScalingReading(benchmark::State& state, bool plainly) {
     Quiet();
     const std::string answer = bench::CompactPage(static_cast<int>(state.range(0)), false);
-    for (auto _ : state) {
-        results::ResetSearchResults();
-        int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, Range(answer), total);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ReadAsPlugin(answer, plainly));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
+void ScalingExtraction(benchmark::State& state) { ScalingReading(state, false); }
 BENCHMARK(ScalingExtraction)->Apply(ScalingSizes);
+void ScalingPlainExtraction(benchmark::State& state) { ScalingReading(state, true); }
+BENCHMARK(ScalingPlainExtraction)->Apply(ScalingSizes);
 
 void ScalingWholePage(benchmark::State& state) {
     WholePages(state, bench::CompactPage(static_cast<int>(state.range(0)), true));
@@ -277,20 +241,29 @@ void LoopbackRawGet(benchmark::State& state) {
 }
 BENCHMARK(LoopbackRawGet)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-void LoopbackPluginPage(benchmark::State& state) {
+// A page search over loopback; with plainly set, as the plug-in read before
+// it walked the page.
+void LoopbackPage(benchmark::State& state, bool plainly) {
     Quiet();
     UseServices();
     StandIn_Reset();
     StandIn_SetHttpHandler(SendThroughClient, nullptr);
+    search::readPagesPlainly = plainly;
     SEARCHREQUEST request = StationRequest();
     for (auto _ : state) {
         benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0));
         StandIn_ClearCalls();
     }
+    search::readPagesPlainly = false;
     if (request.resultCount != 10) state.SkipWithError("the page did not bring ten hits");
     StandIn_SetHttpHandler(nullptr, nullptr);
 }
+
+void LoopbackPluginPage(benchmark::State& state) { LoopbackPage(state, false); }
 BENCHMARK(LoopbackPluginPage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void LoopbackPlainPage(benchmark::State& state) { LoopbackPage(state, true); }
+BENCHMARK(LoopbackPlainPage)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // ---- Peak heap of a page over a 16 MB answer ----------------------------------------
 
@@ -315,7 +288,7 @@ void PeakHeap(benchmark::State& state) {
         const size_t beforeStore = whole.PeakAboveStart();
         bench::HeapMeter store;
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, owned.Bytes(), total);
+        search::ReadPageAnswer(search::kGeocoder, owned, total);
         storePerHit = static_cast<double>(store.PeakAboveStart()) / results::searchResults.size;
         page = (size + static_cast<double>(std::max(beforeStore, whole.PeakAboveStart()))) / size;
     }

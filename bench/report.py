@@ -176,6 +176,17 @@ def relay_section(path):
     return out
 
 
+def load_instructions(path):
+    """Instructions a page for each reader and encoding, from page_instructions
+    under callgrind (100 pages counted)."""
+    counts = {}
+    if path:
+        for line in open(path):
+            reader, encoding, total = line.split()
+            counts[(reader, encoding)] = int(total) / 100
+    return counts
+
+
 def main():
     if sys.argv[1] == "--serverinfo":  # only the server information's sections, from FILE
         print("\n".join(serverinfo_section(sys.argv[2])))
@@ -186,17 +197,41 @@ def main():
     results, linux_timer = sys.argv[1], sys.argv[2]
     windows_timer = sys.argv[3] if len(sys.argv) > 3 else ""
     serverinfo_load = sys.argv[4] if len(sys.argv) > 4 else ""
-    relay_load = sys.argv[5] if len(sys.argv) > 5 else ""
+    instructions = load_instructions(sys.argv[5] if len(sys.argv) > 5 else "")
+    load_end = open(sys.argv[6]).read().split() if len(sys.argv) > 6 and sys.argv[6] else []
+    relay_load = sys.argv[7] if len(sys.argv) > 7 else ""
     data = json.load(open(results))
-    runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
+    # Each benchmark's median over its repetitions where it has them.
+    runs = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type", "iteration") == "iteration":
+            runs.setdefault(b.get("run_name", b["name"]), b)
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            runs[b["run_name"]] = b
+    repetitions = max([b.get("repetitions", 1) for b in data["benchmarks"]] + [1])
+    # The fastest repetition of each benchmark: the run least disturbed by
+    # other work on the machine.
+    fastest = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type", "iteration") == "iteration":
+            name = b.get("run_name", b["name"])
+            if name not in fastest or b["cpu_time"] < fastest[name]["cpu_time"]:
+                fastest[name] = b
+
+    def fast_ns(name):
+        b = fastest[name]
+        return b["cpu_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[b["time_unit"]]
 
     def ns(name):
         b = runs[name]
         factor = {"ns": 1, "us": 1e3, "ms": 1e6}[b["time_unit"]]
         return b["cpu_time"] * factor
 
-    def mbps(name):
-        return runs[name]["bytes_per_second"] / 1e6
+    def real_ns(name):
+        b = runs[name]
+        factor = {"ns": 1, "us": 1e3, "ms": 1e6}[b["time_unit"]]
+        return b["real_time"] * factor
 
     linux = load_timer(linux_timer)
     windows = load_timer(windows_timer)
@@ -208,79 +243,138 @@ def main():
     w("# Benchmarks\n")
     w("Measured in one run of `bench/run.sh` (the `bench` preset: Release, Linux x86-64; the Windows "
       "figures from the `mingw` build's `page_timer.exe` under Wine). Benchmarks are not tests: "
-      "ctest only runs each program briefly to keep it working.\n")
+      "ctest only runs each program briefly to keep it working. Times are medians of %d repetitions "
+      "of `page_bench`, interleaved at random among the benchmarks so that a change in the "
+      "machine's speed during the run touches every figure alike; `page_timer` gives the fastest "
+      "of 25 short runs. \"Before\" is the plain "
+      "reading (the locator, element by element, as the plug-in read before the page walk), measured "
+      "in the same run.\n" % repetitions)
     w("## The machine\n")
     w("- CPU: %s, %d cores as the benchmark saw them, %s MHz" % (model, cpu["num_cpus"], cpu["mhz_per_cpu"]))
     w("- %s, %s" % (platform.platform(), subprocess.run(["g++", "--version"], capture_output=True,
                                                           text=True).stdout.splitlines()[0]))
-    w("- Wine: %s\n" % subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip())
+    w("- Wine: %s" % subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip())
+    if "load_avg" in cpu:
+        w("- Load average (1, 5, 15 minutes) when `page_bench` began: %s; when the run ended: %s. "
+          "On this 2-core machine a load above 1 means other work shared the cores: the ratios, "
+          "taken within one run, and the instruction counts hold up better than the times." % (
+              ", ".join("%.2f" % x for x in cpu["load_avg"]),
+              ", ".join(load_end) if load_end else "n/a"))
+    w("")
 
     w("## The commands\n")
-    w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs both, writes this file\n"
+    w("```sh\nbench/run.sh    # builds the bench preset (and page_timer in the mingw build), runs them all, writes this file\n"
       "bench/serverinfo_load.sh 10 16   # the server information under load and against a hostile client (run.sh runs it too)\n"
       "bench/relay_load.py 10 8   # the search relay under load (run.sh runs it too)\n"
-      "# or by hand:\ncmake --preset bench && cmake --build --preset bench\nbuild/bench/bin/page_bench\n"
-      "build/bench/bin/page_timer 4000\nWINEDEBUG=-all LC_ALL=ja_JP.UTF-8 wine build/mingw/bin/page_timer.exe 4000\n```\n")
+      "# or by hand:\ncmake --preset bench && cmake --build --preset bench\n"
+      "build/bench/bin/page_bench --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true\n"
+      "build/bench/bin/page_timer 4000\n"
+      "valgrind --tool=callgrind --instr-atstart=no build/bench/bin/page_instructions plugin sjis\n"
+      "cmake/wine-run build/mingw/bin/page_timer.exe 4000\n```\n")
     w("## Reading a page: the plug-in against a general XML parser\n")
     w("A realistic page of the local search: 10 hits with every element the service sends "
       "(Id, Gid, Name, Geometry with BoundingBox, Category, Description, Style, Property with Uid, "
       "CassetteId, Yomi, Country, Address, Genre and a Station with its own Name and Geometry). "
       "Each reader takes the fields the plug-in reads, applies the 1024-byte rule, reads the numbers "
-      "and appends the hits to the same store. pugixml 1.13 with `parse_minimal`, in place (the copy "
+      "and appends the hits to the same store. The plug-in walks the page once (`src/search/page_walk.cpp`); "
+      "before, it read the page plainly. pugixml 1.13 with `parse_minimal`, in place (the copy "
       "into its buffer is counted). The floor: one `memchr` pass for \"<\" over the same bytes.\n")
-    w("| answer | bytes | plug-in | pugixml | memchr floor | pugixml / plug-in (goal >= 1.5) | plug-in / floor (goal <= 4) |")
-    w("|---|---|---|---|---|---|---|")
+    w("| answer | bytes | plug-in | before (plain reading) | pugixml | memchr floor | pugixml / plug-in (goal >= 1.1, aim 1.5) | plug-in / floor (goal <= 4) | pugixml / plug-in before |")
+    w("|---|---|---|---|---|---|---|---|---|")
     for enc in ("sjis", "utf8"):
-        p, x, f = ns("PluginExtraction/" + enc), ns("PugixmlExtraction/" + enc), ns("MemchrFloor/" + enc)
-        size = runs["PluginExtraction/" + enc]["bytes_per_second"] * p / 1e9
-        w("| %s | %.0f | %.1f us (%.0f MB/s) | %.1f us (%.0f MB/s) | %.1f us (%.0f MB/s) | %.2f | %.2f |" % (
+        p, b = ns("PluginExtraction/" + enc), ns("PlainExtraction/" + enc)
+        x, f = ns("PugixmlExtraction/" + enc), ns("MemchrFloor/" + enc)
+        size = runs["PluginExtraction/" + enc]["bytes"]
+        w("| %s | %.0f | %.1f us (%.0f MB/s) | %.1f us | %.1f us (%.0f MB/s) | %.1f us (%.0f MB/s) | **%.2f** | **%.2f** | %.2f |" % (
             "Shift-JIS" if enc == "sjis" else "UTF-8 bytes, unconverted", size, p / 1e3,
-            mbps("PluginExtraction/" + enc), x / 1e3, mbps("PugixmlExtraction/" + enc), f / 1e3,
-            mbps("MemchrFloor/" + enc), x / p, p / f))
+            size / p * 1e3, b / 1e3, x / 1e3, size / x * 1e3, f / 1e3, size / f * 1e3, x / p, p / f, x / b))
     w("")
+    w("From the fastest of the %d repetitions of each instead of the median: pugixml / plug-in %s, "
+      "plug-in / floor %s (Shift-JIS, UTF-8).\n" % (repetitions, ", ".join(
+          "%.2f" % (fast_ns("PugixmlExtraction/" + e) / fast_ns("PluginExtraction/" + e)) for e in ("sjis", "utf8")),
+          ", ".join("%.2f" % (fast_ns("PluginExtraction/" + e) / fast_ns("MemchrFloor/" + e)) for e in ("sjis", "utf8"))))
+    if instructions:
+        w("The same readers in instructions a page (`page_instructions` under callgrind, 100 pages "
+          "counted), which the load of the machine does not change:\n")
+        w("| answer | plug-in | before | pugixml | memchr floor | pugixml / plug-in | plug-in / floor |")
+        w("|---|---|---|---|---|---|---|")
+        for enc in ("sjis", "utf8"):
+            i = {r: instructions[(r, enc)] for r in ("plugin", "plain", "pugixml", "floor")}
+            w("| %s | %.0f | %.0f | %.0f | %.0f | %.2f | %.2f |" % (
+                "Shift-JIS" if enc == "sjis" else "UTF-8 bytes", i["plugin"], i["plain"], i["pugixml"],
+                i["floor"], i["pugixml"] / i["plugin"], i["plugin"] / i["floor"]))
+        w("")
 
     w("## The whole page, stage by stage\n")
     w("The same page in UTF-8, from the host's hand-over of the answer buffer to the last hit in the "
-      "store: conversion to the ANSI code page, then extraction.\n")
-    w("| stage | Linux (iconv tables) | share | Windows under Wine (Win32) | share |")
+      "store. Bringing the answer into the ANSI code page converts it and then tests it for a YDF "
+      "element; now that test is the page walk, whose findings the reading then appends, where before "
+      "the locator tested and the reading searched the page again element by element. The fastest "
+      "of 25 short runs of each figure, spread over five passes.\n")
+    w("| stage | Linux before | Linux now | Windows under Wine, before | Windows under Wine, now |")
     w("|---|---|---|---|---|")
-    for key, label in (("hand_over_us", "hand-over (the host's buffer)"), ("conversion_us", "UTF-8 to Shift-JIS"),
-                       ("extraction_us", "extraction and store")):
-        lw = linux.get(key, 0)
-        ww = windows.get(key)
-        w("| %s | %.1f us | %.0f%% | %s | %s |" % (
-            label, lw, 100 * lw / linux["whole_page_us"],
-            "%.1f us" % ww if ww is not None else "n/a",
-            "%.0f%%" % (100 * ww / windows["whole_page_us"]) if ww is not None else "n/a"))
-    w("| whole page | %.1f us | | %s | |\n" % (
-        linux["whole_page_us"], "%.1f us" % windows["whole_page_us"] if windows else "n/a"))
+
+    def cell(timer, key):
+        return "%.1f us" % timer[key] if key in timer else "n/a"
+
+    def rows(timer, suffix):
+        if not timer:
+            return {}
+        return {
+            "hand": timer.get("hand_over_us"),
+            "conversion": timer.get("conversion_us"),
+            "test": timer["ydf_test%s_us" % suffix],
+            "reading": timer["reading%s_us" % suffix],
+            "whole": timer["whole_page%s_us" % suffix],
+        }
+
+    columns = [rows(linux, "_plain"), rows(linux, ""), rows(windows, "_plain"), rows(windows, "")]
+    for key, label in (("hand", "hand-over (the host's buffer)"), ("conversion", "UTF-8 to Shift-JIS"),
+                       ("test", "the test for YDF (before: the locator's scan; now: the walk)"),
+                       ("reading", "reading: the hits into the store (now: from the walk)"),
+                       ("whole", "**whole page**")):
+        w("| %s | %s |" % (label, " | ".join(
+            "%.1f us" % c[key] if c and c.get(key) is not None else "n/a" for c in columns)))
+    w("")
+    w("Each stage is timed apart, the whole page as a whole; the stages need not add up to it "
+      "exactly, since the heap behaves differently when a stage runs alone.\n")
 
     w("## Scaling with the answer's size\n")
     w("Compact pages (about 160 bytes a hit) from 6 to 100,000 hits, and adversarial answers. "
-      "Time per byte against the 10-hit page (goal: within 2 times at every size).\n")
-    w("| answer | bytes | extraction ns/byte | x 10-hit | whole page ns/byte | x 10-hit |")
-    w("|---|---|---|---|---|---|")
-    base_e = ns("ScalingExtraction/10") / runs["ScalingExtraction/10"]["bytes"]
-    base_w = ns("ScalingWholePage/10") / runs["ScalingWholePage/10"]["bytes"]
+      "Time per byte against the 10-hit page (goal: within 2 times at every size), from the medians "
+      "and from the fastest repetitions; \"before\" is the plain reading. A page of more than 32 hits "
+      "is walked twice: the walk holds 32 hits until it is sure of the page, and appends the rest in "
+      "a second walk.\n")
+    w("| answer | bytes | reading ns/byte | x 10-hit | x 10-hit, fastest | before ns/byte | whole page ns/byte | x 10-hit | x 10-hit, fastest |")
+    w("|---|---|---|---|---|---|---|---|---|")
+
+    def per_byte(name, timing=ns):
+        return timing(name) / runs[name]["bytes"]
+
+    base_e, base_w = per_byte("ScalingExtraction/10"), per_byte("ScalingWholePage/10")
+    fast_e, fast_w = per_byte("ScalingExtraction/10", fast_ns), per_byte("ScalingWholePage/10", fast_ns)
     for hits in (6, 10, 100, 1000, 10000, 100000):
-        e = runs["ScalingExtraction/%d" % hits]
-        wp = runs["ScalingWholePage/%d" % hits]
-        pe = ns("ScalingExtraction/%d" % hits) / e["bytes"]
-        pw = ns("ScalingWholePage/%d" % hits) / wp["bytes"]
-        w("| %d hits | %.0f | %.2f | %.2f | %.2f | %.2f |" % (hits, wp["bytes"], pe, pe / base_e, pw, pw / base_w))
+        e, wp = "ScalingExtraction/%d" % hits, "ScalingWholePage/%d" % hits
+        w("| %d hits | %.0f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |" % (
+            hits, runs[wp]["bytes"], per_byte(e), per_byte(e) / base_e, per_byte(e, fast_ns) / fast_e,
+            per_byte("ScalingPlainExtraction/%d" % hits), per_byte(wp), per_byte(wp) / base_w,
+            per_byte(wp, fast_ns) / fast_w))
     for kind, label in (("deep_nesting", "the sought element nested in itself"), ("angle_brackets", "\"<\" only"),
                         ("skipped_elements", "elements of another name before the rest")):
         for size in (1 << 20, 16 << 20):
             name = "Adversarial/%s/%d" % (kind, size)
             per = 1e3 / runs[name]["bytes_per_second"] * 1e6
-            w("| %s, %d MB | %d | | | %.2f | %.2f |" % (label, size >> 20, size, per, per / base_w))
+            w("| %s, %d MB | %d | | | | | %.2f | %.2f | |" % (label, size >> 20, size, per, per / base_w))
     w("")
 
     w("## A page over loopback\n")
-    raw, page = ns("LoopbackRawGet/real_time"), ns("LoopbackPluginPage/real_time")
+    raw = real_ns("LoopbackRawGet/real_time")
+    page = real_ns("LoopbackPluginPage/real_time")
+    plain = real_ns("LoopbackPlainPage/real_time")
     w("One page of ten hits from the stand-in services on 127.0.0.1, through the plug-in (host handler, "
       "page search, store), against a raw GET of the same URL with the same client (cpp-httplib), "
-      "wall-clock time: %.0f us against %.0f us, ratio **%.2f** (goal under 1.2).\n" % (page / 1e3, raw / 1e3, page / raw))
+      "wall-clock time: %.0f us against %.0f us, ratio **%.2f** (goal under 1.2); before, with the "
+      "plain reading, %.0f us, ratio %.2f.\n" % (page / 1e3, raw / 1e3, page / raw, plain / 1e3, plain / raw))
 
     out.extend(serverinfo_section(serverinfo_load))
     out.extend(relay_section(relay_load))
@@ -288,7 +382,8 @@ def main():
     w("## Memory\n")
     w("A page over an answer of 100,000 hits, from the host's hand-over of the answer. The conversion's "
       "peak counts the answer and everything the conversion allocates (goal: the answer plus at most "
-      "one converted copy, 2 times the answer); the whole page adds the store of the hits, its result.\n")
+      "one converted copy, 2 times the answer); the whole page adds the store of the hits, its result. "
+      "The page walk allocates nothing: what it holds lies on the stack.\n")
     w("| answer | size | conversion peak | whole page peak | store per hit |")
     w("|---|---|---|---|---|")
     for arg, label in (("0", "Shift-JIS"), ("1", "UTF-8")):

@@ -30,6 +30,22 @@ public:
     static std::string Name(int i) { return searchResults.data[i].name; }
 };
 
+// The tables that read answers run against both readings of a page: the walk
+// (which falls back on the plain reading where it is unsure) and the plain
+// reading alone.
+class PageReadingTest : public PageSearchTest, public ::testing::WithParamInterface<bool> {
+public:
+    void SetUp() override {
+        PageSearchTest::SetUp();
+        search::readPagesPlainly = GetParam();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothReadings, PageReadingTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "plain" : "walk");
+                         });
+
 // ---- The request ------------------------------------------------------------
 
 TEST_F(PageSearchTest, FirstPageOfTheAddressSearch) {
@@ -120,7 +136,7 @@ TEST_F(PageSearchTest, OverlongQueryIsCut) {
 }
 
 // A host process may run under a locale with a decimal comma.
-TEST_F(PageSearchTest, NumbersIgnoreTheProcessLocale) {
+TEST_P(PageReadingTest, NumbersIgnoreTheProcessLocale) {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
         std::setlocale(LC_ALL, "German_Germany.1252") == nullptr) {
@@ -239,7 +255,7 @@ void ExpectThreeHits(const SEARCHREQUEST& request, uint32_t targetId) {
     }
 }
 
-TEST_F(PageSearchTest, AnswersInEveryEncoding) {
+TEST_P(PageReadingTest, AnswersInEveryEncoding) {
     for (const char* file : {"ydf/utf8_three_hits_total25.xml", "ydf/sjis_three_hits_total25.xml",
                              "ydf/utf16be_three_hits_total25.xml"}) {
         SCOPED_TRACE(file);
@@ -256,8 +272,7 @@ TEST_F(PageSearchTest, AnswersInEveryEncoding) {
     }
 }
 
-int FailingUtf8(unsigned codePage, const char* source, int length, char16_t* target,
-                int capacity) {
+int FailingUtf8(unsigned codePage, const char* source, int length, char16_t* target, int capacity) {
     if (codePage == platform::kUtf8CodePage) return 0;
     return platform::NativeSystem().multiByteToWide(codePage, source, length, target, capacity);
 }
@@ -351,7 +366,7 @@ TEST_F(PageSearchTest, LongUtf16AnswerReadsWhole) {
     }
 }
 
-TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
+TEST_P(PageReadingTest, StatusDecidesBeforeAnyHitIsAppended) {
     for (const char* file : {"ydf/utf8_features_without_resultinfo_service_error.xml",
                              "ydf/utf8_status500_service_error.xml"}) {
         SCOPED_TRACE(file);
@@ -368,7 +383,7 @@ TEST_F(PageSearchTest, StatusDecidesBeforeAnyHitIsAppended) {
 
 // A later page without hits succeeds and keeps what the earlier pages found:
 // status 404, or a UTF-16 answer with an element named xml and no YDF.
-TEST_F(PageSearchTest, PagesWithoutHitsKeepEarlierHits) {
+TEST_P(PageReadingTest, PagesWithoutHitsKeepEarlierHits) {
     for (const char* file :
          {"ydf/utf8_status404_total0.xml", "ydf/utf16be_xml_without_ydf_no_hits.xml"}) {
         SCOPED_TRACE(file);
@@ -385,14 +400,14 @@ TEST_F(PageSearchTest, PagesWithoutHitsKeepEarlierHits) {
     }
 }
 
-TEST_F(PageSearchTest, LowerCaseDeclarationBeatenByUpperCaseLater) {
+TEST_P(PageReadingTest, LowerCaseDeclarationBeatenByUpperCaseLater) {
     QueueGet(ReadDataFile("ydf/utf8_lowercase_declaration_not_converted.xml"));
     Request request;
     EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), 1);
     EXPECT_EQ(Name(0), "\xE3\x81\x82 UTF-8") << "left as UTF-8 bytes";
 }
 
-TEST_F(PageSearchTest, TextsOf1024BytesOrMoreAreAbsent) {
+TEST_P(PageReadingTest, TextsOf1024BytesOrMoreAreAbsent) {
     const std::string name1023(1023, 'n');
     const std::string name1024(1024, 'n');
     QueueGet(Ydf({{name1023, "1,2", "", ""}, {name1024, "3,4", "y", "a"}}, "2"));
@@ -404,7 +419,7 @@ TEST_F(PageSearchTest, TextsOf1024BytesOrMoreAreAbsent) {
     EXPECT_STREQ(searchResults.data[1].yomi, "y");
 }
 
-TEST_F(PageSearchTest, Coordinates) {
+TEST_P(PageReadingTest, Coordinates) {
     const struct {
         const char* text;
         double longitude, latitude;
@@ -437,7 +452,7 @@ TEST_F(PageSearchTest, Coordinates) {
     }
 }
 
-TEST_F(PageSearchTest, HugeNumbersSaturate) {
+TEST_P(PageReadingTest, HugeNumbersSaturate) {
     QueueGet(Ydf(Hits(1), std::string(40, '9')));
     Request request;
     EXPECT_EQ(SearchGeocoder(&request.record, nullptr, 0), INT32_MAX);
@@ -447,7 +462,7 @@ TEST_F(PageSearchTest, HugeNumbersSaturate) {
 
 // Whatever the host delivers, the page answers as the rules say, and the
 // store keeps its four lengths equal.
-TEST_F(PageSearchTest, HostileAnswers) {
+TEST_P(PageReadingTest, HostileAnswers) {
     std::string nested;
     for (int i = 0; i < 100000; ++i) nested += "<Feature>";
     std::string manyFeatures = "<YDF><ResultInfo><Status>200</Status></ResultInfo>";
@@ -496,7 +511,7 @@ TEST_F(PageSearchTest, HostileAnswers) {
 // information included: the page fails with the service's memory box, the
 // store keeps equal lengths, the request is not written, the next page works,
 // and nothing leaks (checked by the sanitizer build).
-TEST_F(PageSearchTest, RunningOutOfMemoryAnywhere) {
+TEST_P(PageReadingTest, RunningOutOfMemoryAnywhere) {
     const std::string answer = ReadDataFile("ydf/utf8_three_hits_total25.xml");
     const struct {
         const char* what;

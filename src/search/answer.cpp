@@ -20,6 +20,16 @@ bool HasElement(XmlRange range, const char* name) {
     return FindXmlElement(range, name, content, rest) == 1;
 }
 
+// Whether the answer has a YDF element, as FindXmlElement says: the walk's
+// answer where it is sure, which the reading then takes over.
+bool HasYdf(Answer& answer) {
+    if (!readPagesPlainly) {
+        const WalkedPage& walked = answer.Walked();
+        if (walked.verdict == WalkVerdict::kSure) return walked.page.ydf;
+    }
+    return HasElement(answer.Bytes(), "YDF");
+}
+
 // The answer as text: up to its first NUL, and never beyond its length.
 std::string_view AsText(XmlRange bytes) {
     const void* nul = std::memchr(bytes.start, '\0', static_cast<size_t>(bytes.length));
@@ -71,6 +81,7 @@ void Answer::TakeHostBuffer(char* bytes, int32_t length) {
     host_.Reset(bytes);
     data_ = bytes != nullptr && length > 0 ? bytes : "";
     length_ = bytes != nullptr && length > 0 ? length : 0;
+    walked_ = false;
 }
 
 void Answer::Replace(platform::AnsiString converted) {
@@ -78,6 +89,15 @@ void Answer::Replace(platform::AnsiString converted) {
     host_.Reset();
     data_ = converted_.c_str();
     length_ = static_cast<int32_t>(converted_.size());
+    walked_ = false;
+}
+
+const WalkedPage& Answer::Walked() {
+    if (!walked_) {
+        WalkPage(Bytes(), walk_);
+        walked_ = true;
+    }
+    return walk_;
 }
 
 bool BringIntoAnsiCodePage(const Service& service, Answer& answer) {
@@ -91,7 +111,7 @@ bool BringIntoAnsiCodePage(const Service& service, Answer& answer) {
             }
             answer.Replace(std::move(converted));
         }
-        if (HasElement(answer.Bytes(), "YDF")) return true;
+        if (HasYdf(answer)) return true;
 
         platform::AnsiString converted = FromUtf16BigEndian(answer.Bytes());
         if (converted.empty()) {

@@ -1,12 +1,15 @@
 // The answer of one page: the host's buffer, and later, when the answer was
 // not in the ANSI code page, the converted text that replaced it. Released
-// when the page ends, whatever the outcome.
+// when the page ends, whatever the outcome. With it, once asked for, the walk
+// of its bytes as they are (page_walk.h), which the test for a YDF element
+// and the reading of the page share.
 #pragma once
 
 #include <cstdint>
 
 #include "contract/host_buffer.h"
 #include "platform/text.h"
+#include "search/page_walk.h"
 #include "search/xml_locator.h"
 
 namespace norrow::search {
@@ -24,11 +27,16 @@ public:
 
     XmlRange Bytes() const { return {data_, length_}; }
 
+    // The walk of the bytes as they are now, made at the first call.
+    const WalkedPage& Walked();
+
 private:
     contract::HostBuffer host_;
     platform::AnsiString converted_;
     const char* data_ = "";
     int32_t length_ = 0;
+    bool walked_ = false;  // walk_ is of the bytes as they are now
+    WalkedPage walk_;
 };
 
 // Brings the answer into the ANSI code page: converts it from UTF-8 when its

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "contract/plugin_interface.h"
+#include "search/answer.h"
 #include "search/xml_locator.h"
 #include "serverinfo/server_info.h"
 
@@ -54,7 +55,20 @@ inline int32_t SearchLocal(SEARCHREQUEST* request, void* hostContext, int32_t of
 // reads the total and the status of an answer already in the ANSI code page
 // and appends its hits to the store. False after showing the service's
 // message (a service error, or no memory for a hit).
+//
+// The plain reading finds each element with FindXmlElement, narrowing from
+// the whole answer to the YDF content, a Feature, its Geometry, and so on.
+bool ReadPageAnswerPlainly(const Service& service, XmlRange answer, int32_t& total);
+// The same in one pass over the answer (page_walk.h), which reads the page
+// plainly where the walk cannot be sure to find what the plain reading finds.
 bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total);
+// The same from the walk of an answer that BringIntoAnsiCodePage has already
+// made, as a page search reads.
+bool ReadPageAnswer(const Service& service, Answer& answer, int32_t& total);
+// Whether page searches read plainly, without the walk: the test for a YDF
+// element by the locator, the reading element by element. Tests set it to
+// hold both readings to the same tables, benchmarks to measure both.
+extern bool readPagesPlainly;
 
 // The path and query of a page request. Returns kUrlReady, kUrlRefused (a
 // request no page serves) or kUrlQueryNotConverted.

@@ -53,7 +53,10 @@ void PluginTest::SetUp() {
     platform::System().messageBox = CaptureBox;
 }
 
-void PluginTest::TearDown() { platform::System() = platform::NativeSystem(); }
+void PluginTest::TearDown() {
+    platform::System() = platform::NativeSystem();
+    search::readPagesPlainly = false;
+}
 
 void PluginTest::SetNow(int32_t seconds) { fakeNow = seconds; }
 const std::vector<CapturedBox>& PluginTest::Boxes() { return boxes; }
