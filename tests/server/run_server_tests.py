@@ -341,6 +341,17 @@ def alive(pid):
         return False
 
 
+def wait_until(condition, seconds):
+    """Asks `condition` every 50 ms until it holds (True) or `seconds` have
+    passed (False)."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def has_ipv6_loopback():
     try:
         with open("/proc/net/if_inet6") as f:
@@ -399,12 +410,7 @@ class ServeInfo:
             self.errors.append(line.decode("utf-8", "replace"))
 
     def logged(self, fragment, since, wait=3.0):
-        deadline = time.time() + wait
-        while time.time() < deadline:
-            if any(fragment in line for line in self.errors[since:]):
-                return True
-            time.sleep(0.05)
-        return False
+        return wait_until(lambda: any(fragment in line for line in self.errors[since:]), wait)
 
     def new_errors(self, since, settle=0.3):
         """The error-log lines since `since`, once the log has been quiet."""
@@ -432,10 +438,8 @@ class ServeInfo:
         waits until nginx's workers of the configuration before are gone."""
         before = self.nginx_workers()
         result = install(source, self.live, options=self.install_options)
-        deadline = time.time() + 10
-        while (b"nginx reloads" in result.stderr and any(alive(pid) for pid in before)
-               and time.time() < deadline):
-            time.sleep(0.05)
+        if b"nginx reloads" in result.stderr:
+            wait_until(lambda: not any(alive(pid) for pid in before), 10)
         return result
 
     def nginx_workers(self):
@@ -545,9 +549,7 @@ http {
         """The request targets after the first `since`, once there are `count`
         of them or 2 s have passed: nginx logs a request after answering it,
         so the line may come a moment after the relay's answer."""
-        deadline = time.time() + 2
-        while len(self.seen()) < since + count and time.time() < deadline:
-            time.sleep(0.02)
+        wait_until(lambda: len(self.seen()) >= since + count, 2)
         return self.seen()[since:]
 
     def stop(self):
@@ -1111,9 +1113,10 @@ class Runner(Tally):
         problems = []
         since = len(upstream.seen())
         again = self.search("address", server)[0]  # cache_seconds 60: a second time
-        if upstream.seen()[since:] or not again or again["result_count"] != 20:
+        seen = upstream.seen()[since:]
+        if seen or not again or again["result_count"] != 20:
             problems.append("a repeated search: %r, the upstream saw %r" % (
-                again and again["result_count"], upstream.seen()[since:]))
+                again and again["result_count"], seen))
         result = server.install(self.relay_config(cache=0))
         if result.returncode != 0:
             problems.append("install-config: %r" % result.stderr)
