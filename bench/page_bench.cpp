@@ -16,6 +16,7 @@
 #include "search/answer.h"
 #include "search/page_search.h"
 #include "search/query_encoding.h"
+#include "search/query_url.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"
@@ -96,7 +97,7 @@ void ReadWholePage(const std::string& answer) {
     owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
     search::BringIntoAnsiCodePage(search::kGeocoder, owned);
     int32_t total = 0;
-    search::ReadPageAnswer(search::kGeocoder, owned, total);
+    search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
     benchmark::DoNotOptimize(total);
 }
 
@@ -135,7 +136,8 @@ void StageExtraction(benchmark::State& state) {
     for (auto _ : state) {
         results::ResetSearchResults();
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, Range(converted), total);
+        search::ReadPageAnswer(search::kGeocoder, Range(converted), search::PageStrategy::kWalk,
+                               total);
     }
 }
 BENCHMARK(StageExtraction)->Unit(benchmark::kMicrosecond);
@@ -248,13 +250,12 @@ void LoopbackPage(benchmark::State& state, bool plainly) {
     UseServices();
     StandIn_Reset();
     StandIn_SetHttpHandler(SendThroughClient, nullptr);
-    search::readPagesPlainly = plainly;
+    const auto strategy = plainly ? search::PageStrategy::kPlain : search::PageStrategy::kWalk;
     SEARCHREQUEST request = StationRequest();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0));
+        benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0, strategy));
         StandIn_ClearCalls();
     }
-    search::readPagesPlainly = false;
     if (request.resultCount != 10) state.SkipWithError("the page did not bring ten hits");
     StandIn_SetHttpHandler(nullptr, nullptr);
 }
@@ -288,7 +289,7 @@ void PeakHeap(benchmark::State& state) {
         const size_t beforeStore = whole.PeakAboveStart();
         bench::HeapMeter store;
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, owned, total);
+        search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
         storePerHit = static_cast<double>(store.PeakAboveStart()) / results::searchResults.size;
         page = (size + static_cast<double>(std::max(beforeStore, whole.PeakAboveStart()))) / size;
     }

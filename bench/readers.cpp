@@ -25,8 +25,8 @@ bool ReadAsPlugin(const std::string& answer, bool plainly) {
     results::ResetSearchResults();
     const search::XmlRange range{answer.data(), static_cast<int32_t>(answer.size())};
     int32_t total = 0;
-    return plainly ? search::ReadPageAnswerPlainly(search::kGeocoder, range, total)
-                   : search::ReadPageAnswer(search::kGeocoder, range, total);
+    const auto strategy = plainly ? search::PageStrategy::kPlain : search::PageStrategy::kWalk;
+    return search::ReadPageAnswer(search::kGeocoder, range, strategy, total);
 }
 
 bool ReadWithPugixml(const std::string& answer, std::vector<char>& buffer) {
