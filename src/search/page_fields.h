@@ -15,9 +15,10 @@ namespace norrow::search {
 // The texts a page reads; a hit fills some, the result info others.
 enum Text : uint8_t { kTotal, kStatus, kName, kCoordinates, kYomi, kAddress, kTextCount };
 
-// The content of each element, or {nullptr, 0} where the reading found none.
+// The content of each element, or {nullptr, 0} where the reading found none
+// (all of them once value-initialized: `Texts texts{}`).
 struct Texts {
-    XmlRange of[kTextCount] = {};
+    XmlRange of[kTextCount];
     const XmlRange& operator[](Text text) const { return of[text]; }
     XmlRange& operator[](Text text) { return of[text]; }
 };
@@ -75,7 +76,7 @@ static_assert(RowOpening(kHitGroup)->parent == kYdf && RowOpening(kInfoGroup)->p
 // What a reading finds besides the hits.
 struct PageTexts {
     bool ydf = false;  // the answer has a root element; nothing else counts without one
-    Texts info;        // the texts of the info group (the others {nullptr, 0})
+    Texts info{};      // the texts of the info group (the others {nullptr, 0})
 };
 
 // Takes the texts of each hit (those of the hit group; the others

@@ -56,7 +56,7 @@ void PageReading::HandHits(HitSink& hits) const {
         const char* name = RowOpening(kHitGroup)->name.data();
         XmlRange hit{}, rest{};
         for (XmlRange at = root_; FindXmlElement(at, name, hit, rest) == 1; at = rest) {
-            Texts texts;
+            Texts texts{};
             FillPlainly(hit, kHitGroup, texts);
             hits.Take(texts);
         }

@@ -77,16 +77,36 @@ using std::string_view;
 // ---- What the walk takes from the table of page_fields.h -------------------
 
 constexpr int kRows = static_cast<int>(std::size(kPageElements));
-static_assert(kRows <= 32, "Frame::met holds one bit a row");
+static_assert(kRows <= 16, "Frame::met holds one bit a row");
 
 constexpr uint32_t TextBit(Text text) { return 1u << text; }
+
+// The most rows under one group.
+constexpr int MostChildren() {
+    int most = 0;
+    for (int group = 0; group < kGroupCount; ++group) {
+        int count = 0;
+        for (const PageElement& element : kPageElements) count += element.parent == group;
+        if (count > most) most = count;
+    }
+    return most;
+}
+
+// A row of the table under its parent; an empty name (no tag's) fills a
+// group's places beyond its rows.
+struct Child {
+    string_view name;
+    Group opens;
+    Text fills;
+    uint16_t bit;  // the row's bit in Frame::met
+};
 
 // The table arranged for the walk: the rows under each group, the lengths of
 // their names, the texts anywhere below each group, and how many elements
 // are ever open at once.
 struct Levels {
-    uint8_t rows[kGroupCount][kRows] = {};
-    int rowCount[kGroupCount] = {};
+    Child children[kGroupCount][MostChildren()] = {};
+    int childCount[kGroupCount] = {};
     uint32_t lengths[kGroupCount] = {};     // LengthBit of each name under the group
     uint32_t textsBelow[kGroupCount] = {};  // TextBit of each text below it
     int frames = 0;                         // the root, the groups inside it, and one more
@@ -95,7 +115,8 @@ struct Levels {
         Group parentOf[kGroupCount] = {};  // the root is its own
         for (int row = 0; row < kRows; ++row) {
             const PageElement& element = kPageElements[row];
-            rows[element.parent][rowCount[element.parent]++] = static_cast<uint8_t>(row);
+            children[element.parent][childCount[element.parent]++] = {
+                element.name, element.opens, element.fills, static_cast<uint16_t>(1u << row)};
             lengths[element.parent] |= LengthBit(element.name.size());
             if (element.opens != kGroupCount) parentOf[element.opens] = element.parent;
         }
@@ -146,7 +167,7 @@ struct Frame {
     const char* content;  // behind the start tag's ">"
     Group group;          // kGroupCount: no group (a text, or an element the page skips)
     Text text;            // the text its content fills, or kTextCount
-    uint32_t met;         // the rows of its group met at its level so far (rule 4)
+    uint16_t met;         // the rows of its group met at its level so far (rule 4)
     uint32_t lengths;     // LengthBit of its name and of every name around it
 };
 
@@ -164,10 +185,8 @@ public:
         for (;;) {
             const char* lt = bytes::Find(at, end_, '<');
             if (lt == nullptr) return NoYdf();
-            const string_view innermost = frames_[depth_ - 1].name;
-            if (const char* nameEnd =
-                    bytes::EndTagNamed(lt, end_, innermost, bytes::kNameEnds.content)) {
-                Close(depth_ - 1, lt);  // the common end tag, read without a scan
+            if (const char* nameEnd = InnermostEndTag(lt)) {
+                Close(depth_ - 1, lt);
                 if (depth_ == 0) return WalkVerdict::kSure;
                 at = nameEnd + 1;
                 continue;
@@ -265,6 +284,15 @@ private:
         return {passedOver ? Tag::kPassedOver : Tag::kStart, name, gt + 1};
     }
 
+    // The byte that ends the name of the tag at `lt` when that tag is the end
+    // tag of the innermost open element, spelled as its start tag was: the
+    // common case, read without a scan. Null otherwise, and then ReadTag
+    // reads the tag.
+    const char* InnermostEndTag(const char* lt) const {
+        if (end_ - lt < 2 || lt[1] != '/') return nullptr;
+        return bytes::EndTagNamed(lt, end_, frames_[depth_ - 1].name, bytes::kNameEnds.content);
+    }
+
     static string_view Span(const char* from, const char* to) {
         return {from, static_cast<size_t>(to - from)};
     }
@@ -289,28 +317,27 @@ private:
     // An element opens at the level of the innermost one, a group.
     void Open(string_view name, const char* content) {
         Frame& parent = frames_[depth_ - 1];
-        Frame& frame = frames_[depth_++];
-        frame = {name, content, kGroupCount, kTextCount, 0, parent.lengths | LengthBit(name.size())};
-        if (const PageElement* sought = Sought(parent, name)) {
-            frame.group = sought->opens;
-            frame.text = sought->fills;
-            if (frame.group != kGroupCount) Forget(frame.group);
+        const uint32_t lengths = parent.lengths | LengthBit(name.size());
+        const Child* sought = Sought(parent, name);
+        if (sought == nullptr) {
+            frames_[depth_++] = {name, content, kGroupCount, kTextCount, 0, lengths};
+            return;
         }
+        frames_[depth_++] = {name, content, sought->opens, sought->fills, 0, lengths};
+        if (sought->opens != kGroupCount) Forget(sought->opens);
     }
 
     // The row that an element named `name` is at the level of `parent`, or
     // null where the page skips it (rule 4).
-    static const PageElement* Sought(Frame& parent, string_view name) {
+    static const Child* Sought(Frame& parent, string_view name) {
         const Group group = parent.group;
         if ((kLevels.lengths[group] & LengthBit(name.size())) == 0) return nullptr;
-        for (int i = 0; i < kLevels.rowCount[group]; ++i) {
-            const int row = kLevels.rows[group][i];
-            const PageElement& element = kPageElements[row];
-            if (!IsNamed(name, element.name)) continue;
-            if (element.opens == kHitGroup) return &element;  // each one sought by a search of its own
-            if (parent.met & (1u << row)) return nullptr;     // only the first is sought
-            parent.met |= 1u << row;
-            return &element;
+        for (const Child& child : kLevels.children[group]) {
+            if (!IsNamed(name, child.name)) continue;
+            if (child.opens == kHitGroup) return &child;  // each one sought by a search of its own
+            if (parent.met & child.bit) return nullptr;   // only the first is sought
+            parent.met |= child.bit;
+            return &child;
         }
         return nullptr;
     }
@@ -323,8 +350,10 @@ private:
         }
         depth_ = index;
         const Frame& frame = frames_[index];
-        if (frame.text != kTextCount) {
-            texts_[frame.text] = {frame.content, static_cast<int32_t>(endTag - frame.content)};
+        if (frame.group == kGroupCount) {
+            if (frame.text != kTextCount) {
+                texts_[frame.text] = {frame.content, static_cast<int32_t>(endTag - frame.content)};
+            }
         } else if (frame.group == kHitGroup) {
             hits_.Take(Below(kHitGroup));
         } else if (frame.group == kInfoGroup) {
@@ -336,7 +365,7 @@ private:
 
     // The texts found below `group`, the others {nullptr, 0}.
     Texts Below(Group group) const {
-        Texts below;
+        Texts below{};
         for (int text = 0; text < kTextCount; ++text) {
             if (kLevels.textsBelow[group] & TextBit(Text(text))) below.of[text] = texts_.of[text];
         }
@@ -358,7 +387,7 @@ private:
     Frame frames_[kLevels.frames] = {};
     int depth_ = 0;
     // The texts of the open groups, found where each text's element closed.
-    Texts texts_;
+    Texts texts_{};
 };
 
 // Holds the hits of a walk in a WalkedPage.
