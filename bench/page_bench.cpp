@@ -72,6 +72,13 @@ void MemchrFloor(benchmark::State& state, const std::string& answer) {
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
+// The byte scanning under the walk, without the walk's rules.
+void TagScan(benchmark::State& state, const std::string& answer) {
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ScanTags(answer));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
+}
+
 BENCHMARK_CAPTURE(PluginExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(PlainExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(PugixmlExtraction, sjis, Page(false));
@@ -80,6 +87,8 @@ BENCHMARK_CAPTURE(PluginExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(PlainExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(PugixmlExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(MemchrFloor, utf8, Page(true));
+BENCHMARK_CAPTURE(TagScan, sjis, Page(false));
+BENCHMARK_CAPTURE(TagScan, utf8, Page(true));
 
 // ---- The whole page of a UTF-8 answer, and its stages ------------------------
 
