@@ -92,13 +92,13 @@ constexpr int MostChildren() {
     return most;
 }
 
-// A row of the table under its parent; an empty name (no tag's) fills a
-// group's places beyond its rows.
+// A row of the table under its parent. A group's places beyond its rows
+// hold an empty name, which is no tag's (ReadTag).
 struct Child {
     string_view name;
-    Group opens;
-    Text fills;
-    uint16_t bit;  // the row's bit in Frame::met
+    Group opens = kGroupCount;
+    Text fills = kTextCount;
+    uint16_t bit = 0;  // the row's bit in Frame::met
 };
 
 // The table arranged for the walk: the rows under each group, the lengths of
