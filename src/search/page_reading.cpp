@@ -1,3 +1,5 @@
+// The plain reading, driven by the table of page_fields.h, and the one
+// decision between it and the walk (page_reading.h).
 #include "search/page_reading.h"
 
 namespace norrow::search {
