@@ -16,6 +16,7 @@
 #include "search/answer.h"
 #include "search/page_search.h"
 #include "search/query_encoding.h"
+#include "search/query_url.h"
 #include "serverinfo/server_info.h"
 #include "services/services.h"
 #include "standin.h"
@@ -71,6 +72,13 @@ void MemchrFloor(benchmark::State& state, const std::string& answer) {
     state.counters["bytes"] = static_cast<double>(answer.size());
 }
 
+// The byte scanning under the walk, without the walk's rules.
+void TagScan(benchmark::State& state, const std::string& answer) {
+    for (auto _ : state) benchmark::DoNotOptimize(bench::ScanTags(answer));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.size()));
+    state.counters["bytes"] = static_cast<double>(answer.size());
+}
+
 BENCHMARK_CAPTURE(PluginExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(PlainExtraction, sjis, Page(false));
 BENCHMARK_CAPTURE(PugixmlExtraction, sjis, Page(false));
@@ -79,6 +87,8 @@ BENCHMARK_CAPTURE(PluginExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(PlainExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(PugixmlExtraction, utf8, Page(true));
 BENCHMARK_CAPTURE(MemchrFloor, utf8, Page(true));
+BENCHMARK_CAPTURE(TagScan, sjis, Page(false));
+BENCHMARK_CAPTURE(TagScan, utf8, Page(true));
 
 // ---- The whole page of a UTF-8 answer, and its stages ------------------------
 
@@ -96,7 +106,7 @@ void ReadWholePage(const std::string& answer) {
     owned.TakeHostBuffer(HostCopy(answer), static_cast<int32_t>(answer.size()));
     search::BringIntoAnsiCodePage(search::kGeocoder, owned);
     int32_t total = 0;
-    search::ReadPageAnswer(search::kGeocoder, owned, total);
+    search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
     benchmark::DoNotOptimize(total);
 }
 
@@ -135,7 +145,8 @@ void StageExtraction(benchmark::State& state) {
     for (auto _ : state) {
         results::ResetSearchResults();
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, Range(converted), total);
+        search::ReadPageAnswer(search::kGeocoder, Range(converted), search::PageStrategy::kWalk,
+                               total);
     }
 }
 BENCHMARK(StageExtraction)->Unit(benchmark::kMicrosecond);
@@ -248,13 +259,12 @@ void LoopbackPage(benchmark::State& state, bool plainly) {
     UseServices();
     StandIn_Reset();
     StandIn_SetHttpHandler(SendThroughClient, nullptr);
-    search::readPagesPlainly = plainly;
+    const auto strategy = plainly ? search::PageStrategy::kPlain : search::PageStrategy::kWalk;
     SEARCHREQUEST request = StationRequest();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0));
+        benchmark::DoNotOptimize(search::SearchGeocoder(&request, nullptr, 0, strategy));
         StandIn_ClearCalls();
     }
-    search::readPagesPlainly = false;
     if (request.resultCount != 10) state.SkipWithError("the page did not bring ten hits");
     StandIn_SetHttpHandler(nullptr, nullptr);
 }
@@ -288,7 +298,7 @@ void PeakHeap(benchmark::State& state) {
         const size_t beforeStore = whole.PeakAboveStart();
         bench::HeapMeter store;
         int32_t total = 0;
-        search::ReadPageAnswer(search::kGeocoder, owned, total);
+        search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
         storePerHit = static_cast<double>(store.PeakAboveStart()) / results::searchResults.size;
         page = (size + static_cast<double>(std::max(beforeStore, whole.PeakAboveStart()))) / size;
     }

@@ -76,10 +76,10 @@ int main(int argc, char** argv) {
     bool allRead = true;
     auto plainPage = [&] {
         results::ResetSearchResults();
-        search::Answer owned;
+        search::Answer owned(search::PageStrategy::kPlain);
         handOver(owned);
         search::BringIntoAnsiCodePage(search::kGeocoder, owned);
-        search::ReadPageAnswerPlainly(search::kGeocoder, owned.Bytes(), total);
+        search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
     };
 
     Timer timer(rounds);
@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
         });
         // The test for a YDF element: the walk, or the locator's scan.
         timer.Time("ydf_test_us", [&] {
-            search::WalkedPage walked;
-            search::WalkPage(ansi, walked);
+            search::PageReading reading;
+            reading.Read(ansi, search::PageStrategy::kWalk);
         });
         timer.Time("ydf_test_plain_us", [&] {
             search::XmlRange content{}, rest{};
@@ -108,12 +108,12 @@ int main(int argc, char** argv) {
         // The reading: the hits the walk held into the store, or the plain reading.
         timer.Time("reading_us", [&] {
             results::ResetSearchResults();
-            search::ReadPageAnswer(search::kGeocoder, converted, total);  // from its walk
+            search::ReadPageAnswer(search::kGeocoder, converted.Reading(), total);  // from its walk
         });
         allRead = allRead && total == 10 && results::searchResults.size == 10;
         timer.Time("reading_plain_us", [&] {
             results::ResetSearchResults();
-            search::ReadPageAnswerPlainly(search::kGeocoder, ansi, total);
+            search::ReadPageAnswer(search::kGeocoder, ansi, search::PageStrategy::kPlain, total);
         });
         allRead = allRead && total == 10 && results::searchResults.size == 10;
         timer.Time("whole_page_us", [&] {
@@ -121,12 +121,10 @@ int main(int argc, char** argv) {
             search::Answer owned;
             handOver(owned);
             search::BringIntoAnsiCodePage(search::kGeocoder, owned);
-            search::ReadPageAnswer(search::kGeocoder, owned, total);
+            search::ReadPageAnswer(search::kGeocoder, owned.Reading(), total);
         });
         allRead = allRead && total == 10 && results::searchResults.size == 10;
-        search::readPagesPlainly = true;
         timer.Time("whole_page_plain_us", plainPage);
-        search::readPagesPlainly = false;
         allRead = allRead && total == 10 && results::searchResults.size == 10;
     }
     if (!allRead) {

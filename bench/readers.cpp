@@ -6,6 +6,7 @@
 #include "platform/numbers.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
+#include "search/xml_bytes.h"
 
 namespace norrow::bench {
 namespace {
@@ -25,8 +26,8 @@ bool ReadAsPlugin(const std::string& answer, bool plainly) {
     results::ResetSearchResults();
     const search::XmlRange range{answer.data(), static_cast<int32_t>(answer.size())};
     int32_t total = 0;
-    return plainly ? search::ReadPageAnswerPlainly(search::kGeocoder, range, total)
-                   : search::ReadPageAnswer(search::kGeocoder, range, total);
+    const auto strategy = plainly ? search::PageStrategy::kPlain : search::PageStrategy::kWalk;
+    return search::ReadPageAnswer(search::kGeocoder, range, strategy, total);
 }
 
 bool ReadWithPugixml(const std::string& answer, std::vector<char>& buffer) {
@@ -65,6 +66,20 @@ size_t CountAngleBrackets(const std::string& answer) {
         ++p;
     }
     return tags;
+}
+
+size_t ScanTags(const std::string& answer) {
+    namespace bytes = search::bytes;
+    size_t names = 0;
+    const char* end = answer.data() + answer.size();
+    for (const char* lt = bytes::Find(answer.data(), end, '<'); lt != nullptr && end - lt > 1;
+         lt = bytes::Find(lt + 1, end, '<')) {
+        const char* name = lt[1] == '/' ? lt + 2 : lt + 1;
+        const char* nameEnd = bytes::NameEndByWords(name, end, bytes::kNameEnds.topLevelOrTag);
+        if (nameEnd == nullptr) break;
+        names += static_cast<size_t>(nameEnd - name);
+    }
+    return names;
 }
 
 }  // namespace norrow::bench

@@ -20,4 +20,9 @@ bool ReadWithPugixml(const std::string& answer, std::vector<char>& buffer);
 // The floor: one memchr pass for "<" over the answer; how many there are.
 size_t CountAngleBrackets(const std::string& answer);
 
+// The byte scanning under the page walk alone (src/search/xml_bytes.h): each
+// "<" and the end of the name behind it, as the walk finds them; the sum of
+// the names' lengths.
+size_t ScanTags(const std::string& answer);
+
 }  // namespace norrow::bench

@@ -293,6 +293,11 @@ def main():
       "plug-in / floor %s (Shift-JIS, UTF-8).\n" % (repetitions, ", ".join(
           "%.2f" % (fast_ns("PugixmlExtraction/" + e) / fast_ns("PluginExtraction/" + e)) for e in ("sjis", "utf8")),
           ", ".join("%.2f" % (fast_ns("PluginExtraction/" + e) / fast_ns("MemchrFloor/" + e)) for e in ("sjis", "utf8"))))
+    if "TagScan/sjis" in runs:
+        w("The byte scanning under the walk alone (`TagScan`: each \"<\" and the end of the name "
+          "behind it, with the functions of `src/search/xml_bytes.h`): %s (Shift-JIS, UTF-8), "
+          "%s times the floor.\n" % (", ".join("%.1f us" % (ns("TagScan/" + e) / 1e3) for e in ("sjis", "utf8")),
+                                     ", ".join("%.2f" % (ns("TagScan/" + e) / ns("MemchrFloor/" + e)) for e in ("sjis", "utf8"))))
     if instructions:
         w("The same readers in instructions a page (`page_instructions` under callgrind, 100 pages "
           "counted), which the load of the machine does not change:\n")

@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text = generated ? testkit::GeneratedAnswer(data + 1, size - 1)
                                        : std::string(data + 1, data + size);
     const std::vector<char> answer(text.begin(), text.end());  // nothing behind the answer
-    const auto plain = testkit::Read(search::ReadPageAnswerPlainly, answer);
-    const auto read = testkit::Read(search::ReadPageAnswer, answer);
+    const auto plain = testkit::Read(search::PageStrategy::kPlain, answer);
+    const auto read = testkit::Read(search::PageStrategy::kWalk, answer);
     FUZZ_CHECK(read == plain);
 
     // Where the walk is sure, the page's test for a YDF element takes its word.

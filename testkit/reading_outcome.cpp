@@ -28,15 +28,16 @@ bool Outcome::operator==(const Outcome& other) const {
            boxes == other.boxes && hits == other.hits;
 }
 
-Outcome Read(Reading reading, const std::vector<char>& answer) {
+Outcome Read(search::PageStrategy strategy, const std::vector<char>& answer) {
     Outcome outcome{};
     shownBoxes = &outcome.boxes;
     platform::System().messageBox = NoteBox;
     StandIn_Reset();
     results::ResetSearchResults();
     search::geocoderTargetId = 7;
-    outcome.read = reading(search::kGeocoder, {answer.data(), static_cast<int32_t>(answer.size())},
-                           outcome.total);
+    outcome.read = search::ReadPageAnswer(search::kGeocoder,
+                                          {answer.data(), static_cast<int32_t>(answer.size())},
+                                          strategy, outcome.total);
     for (int i = 0; i < StandIn_CallCount(); ++i) {
         const StandIn_Call* call = StandIn_GetCall(i);
         if (call->function == StandIn_FnSetSearchStatus)

@@ -18,11 +18,9 @@ struct Outcome {
     bool operator==(const Outcome& other) const;
 };
 
-using Reading = bool (*)(const search::Service&, search::XmlRange, int32_t&);
-
-// Reads `answer` with `reading` for the address search, from an empty store
+// Reads `answer` by `strategy` for the address search, from an empty store
 // (left empty again), through the stand-in host (reset first); replaces the
 // system's message box.
-Outcome Read(Reading reading, const std::vector<char>& answer);
+Outcome Read(search::PageStrategy strategy, const std::vector<char>& answer);
 
 }  // namespace norrow::testkit

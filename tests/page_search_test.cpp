@@ -15,13 +15,23 @@ namespace norrow::test {
 namespace {
 
 using results::searchResults;
-using search::SearchGeocoder;
-using search::SearchLocal;
+
+// How the pages of a test are read: the walk, or where the reading tables run
+// against both readings, the plain reading too.
+search::PageStrategy strategy = search::PageStrategy::kWalk;
+
+int32_t SearchGeocoder(SEARCHREQUEST* request, void* hostContext, int32_t offset) {
+    return search::SearchGeocoder(request, hostContext, offset, strategy);
+}
+int32_t SearchLocal(SEARCHREQUEST* request, void* hostContext, int32_t offset) {
+    return search::SearchLocal(request, hostContext, offset, strategy);
+}
 
 class PageSearchTest : public PluginTest {
 public:
     void SetUp() override {
         PluginTest::SetUp();
+        strategy = search::PageStrategy::kWalk;
         UseServerInfo();
         search::geocoderTargetId = 11;
         search::localTargetId = 12;
@@ -37,7 +47,7 @@ class PageReadingTest : public PageSearchTest, public ::testing::WithParamInterf
 public:
     void SetUp() override {
         PageSearchTest::SetUp();
-        search::readPagesPlainly = GetParam();
+        strategy = GetParam() ? search::PageStrategy::kPlain : search::PageStrategy::kWalk;
     }
 };
 

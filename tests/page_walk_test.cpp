@@ -26,7 +26,7 @@ public:
 
 class CountedHits final : public search::HitSink {
 public:
-    void Take(const search::HitTexts&) override { ++count; }
+    void Take(const search::Texts&) override { ++count; }
     int count = 0;
 };
 
@@ -215,8 +215,8 @@ TEST_F(PageWalkTest, FindsWhatThePlainReadingFinds) {
         SCOPED_TRACE(c.what);
         const std::vector<char> answer(c.answer.begin(), c.answer.end());
         EXPECT_EQ(Walk(answer), c.walk);
-        const testkit::Outcome plain = testkit::Read(search::ReadPageAnswerPlainly, answer);
-        const testkit::Outcome walked = testkit::Read(search::ReadPageAnswer, answer);
+        const testkit::Outcome plain = testkit::Read(search::PageStrategy::kPlain, answer);
+        const testkit::Outcome walked = testkit::Read(search::PageStrategy::kWalk, answer);
         EXPECT_EQ(Names(plain), c.names);
         EXPECT_EQ(walked.read, plain.read);
         EXPECT_EQ(walked.total, plain.total);
@@ -226,19 +226,19 @@ TEST_F(PageWalkTest, FindsWhatThePlainReadingFinds) {
     }
 }
 
-// The answer keeps the walk of its bytes only while they are the same.
-TEST_F(PageWalkTest, AnAnswerWalksItsBytesAsTheyAre) {
+// The answer keeps the reading of its bytes only while they are the same.
+TEST_F(PageWalkTest, AnAnswerReadsItsBytesAsTheyAre) {
     search::Answer answer;
     const std::string noYdf = "<?xml version=\"1.0\"?><Other/>";
     char* bytes = static_cast<char*>(::operator new(noYdf.size()));
     noYdf.copy(bytes, noYdf.size());
     answer.TakeHostBuffer(bytes, static_cast<int32_t>(noYdf.size()));
-    ASSERT_EQ(answer.Walked().verdict, WalkVerdict::kSure);
-    EXPECT_FALSE(answer.Walked().page.ydf);
+    EXPECT_FALSE(answer.Reading().Page().ydf);
     answer.Replace(Page(kOk + Feature("<Name>n</Name>")));
-    ASSERT_EQ(answer.Walked().verdict, WalkVerdict::kSure);
-    EXPECT_TRUE(answer.Walked().page.ydf);
-    EXPECT_EQ(answer.Walked().hits, 1);
+    EXPECT_TRUE(answer.Reading().Page().ydf);
+    CountedHits hits;
+    answer.Reading().HandHits(hits);
+    EXPECT_EQ(hits.count, 1);
 }
 
 // Generated answers, most of them such as a service could send: the two
@@ -256,8 +256,8 @@ TEST_F(PageWalkTest, AgreesOnGeneratedAnswers) {
         const std::string text = testkit::GeneratedAnswer(bytes.data(), bytes.size());
         const std::vector<char> answer(text.begin(), text.end());
         sure += Walk(answer) == WalkVerdict::kSure;
-        ASSERT_TRUE(testkit::Read(search::ReadPageAnswer, answer) ==
-                    testkit::Read(search::ReadPageAnswerPlainly, answer))
+        ASSERT_TRUE(testkit::Read(search::PageStrategy::kWalk, answer) ==
+                    testkit::Read(search::PageStrategy::kPlain, answer))
             << i << ": " << text;
     }
     EXPECT_GT(sure, kAnswers / 2);

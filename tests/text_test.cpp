@@ -36,13 +36,6 @@ TEST(EqualIgnoringCase, FoldsAsciiLettersOnly) {
     }
 }
 
-TEST(GrowthStep, UsesTheStepOrAnEighthClamped) {
-    EXPECT_EQ(platform::GrowthStep(64, 1000), 64);
-    EXPECT_EQ(platform::GrowthStep(0, 10), 4);
-    EXPECT_EQ(platform::GrowthStep(0, 100), 12);
-    EXPECT_EQ(platform::GrowthStep(0, 20000), 1024);
-}
-
 TEST(StringList, TextsStayWhereTheyAreWhileTheListGrows) {
     StringList list;
     list.SetGrowBy(64);

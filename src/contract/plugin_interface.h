@@ -25,8 +25,8 @@
 //   over; a failing POST never does). The page reads it in place, or replaces
 //   it by a converted copy of its own and releases it then; otherwise it is
 //   released when the page ends, on every path, exceptions included. The
-//   host never sees the block again. Where the plug-in's own memory goes is
-//   told in host_buffer.h.
+//   host never sees the block again. Where the plug-in's own memory comes
+//   from is told in plugin/runtime_memory.cpp.
 // - One call at a time. The host calls the plug-in on one thread. It may call
 //   in again while a call of ours waits in a TSI_ function or a message box
 //   (its message loop runs there); a search then refuses a nested search
@@ -174,9 +174,11 @@ void TSI_CALL TSI_SetSearchStatus(const char* text);
 void TSI_CALL TSI_SetSearchURL(const char* text);
 int TSI_CALL TSI_IsOnline(void);
 
-// GET `path` (with its query) from `host`:`port`. On 0 the host has allocated
-// the answer with the global operator new and set its length; the caller owns
-// it from then on, whatever the result, and releases it with ::operator delete.
+// GET `path` (with its query) from `host`:`port`; 0 on success. Whatever the
+// result, `*answer` is then null or a block the host allocated with the
+// global operator new, `*answerLength` its length; the caller owns it and
+// releases it with ::operator delete (a failing request may still hand one
+// over).
 int TSI_CALL TSI_HttpRequest2(char** answer, int32_t* answerLength, const char* host, int32_t port,
                               const char* path, int32_t timeout, void* hostContext, void* progress,
                               const char* header, const char* body, const char* referer,

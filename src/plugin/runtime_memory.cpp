@@ -9,6 +9,15 @@
 // comes from a small reserve of our own, so that the plug-in can report the
 // shortage and return. The plug-in's own objects never draw on the reserve:
 // its operator new asks the process only, and fails when the process does.
+//
+// The plug-in's own objects (the texts, the result store, converted answers)
+// come from that operator new, which asks msvcrt's malloc and throws
+// std::bad_alloc when the process has nothing left; each page catches that
+// and shows the memory message. A host buffer (contract/host_buffer.h) is
+// released with ::operator delete, which ends in msvcrt's free; the reserve
+// never holds one. The tests and benchmarks, which link the plug-in's code
+// into a program, use testkit/hooked_new.cpp instead, through which the
+// failing allocator of the tests fails the plug-in's n-th allocation.
 #include "platform/os.h"
 
 #if NORROW_OS_WINDOWS

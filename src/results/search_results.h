@@ -22,7 +22,7 @@ class SearchResultArray {
 public:
     SEARCHRESULT* data = nullptr;
     int32_t size = 0;     // elements in use
-    int32_t maxSize = 0;  // elements the block has room for
+    int32_t maxSize = 0;  // the room the growth rule gives; the block may hold more
     int32_t growBy = 0;
 
     SearchResultArray() = default;

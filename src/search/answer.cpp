@@ -7,7 +7,6 @@
 
 #include "platform/platform.h"
 #include "platform/recode.h"
-#include "search/page_search.h"
 #include "search/query_encoding.h"
 
 namespace norrow::search {
@@ -20,15 +19,9 @@ bool HasElement(XmlRange range, const char* name) {
     return FindXmlElement(range, name, content, rest) == 1;
 }
 
-// Whether the answer has a YDF element, as FindXmlElement says: the walk's
-// answer where it is sure, which the reading then takes over.
-bool HasYdf(Answer& answer) {
-    if (!readPagesPlainly) {
-        const WalkedPage& walked = answer.Walked();
-        if (walked.verdict == WalkVerdict::kSure) return walked.page.ydf;
-    }
-    return HasElement(answer.Bytes(), "YDF");
-}
+// Whether the answer has a YDF element, as FindXmlElement says: the page's
+// reading, which the page then takes over.
+bool HasYdf(Answer& answer) { return answer.Reading().Page().ydf; }
 
 // The answer as text: up to its first NUL, and never beyond its length.
 std::string_view AsText(XmlRange bytes) {
@@ -81,7 +74,7 @@ void Answer::TakeHostBuffer(char* bytes, int32_t length) {
     host_.Reset(bytes);
     data_ = bytes != nullptr && length > 0 ? bytes : "";
     length_ = bytes != nullptr && length > 0 ? length : 0;
-    walked_ = false;
+    read_ = false;
 }
 
 void Answer::Replace(platform::AnsiString converted) {
@@ -89,15 +82,15 @@ void Answer::Replace(platform::AnsiString converted) {
     host_.Reset();
     data_ = converted_.c_str();
     length_ = static_cast<int32_t>(converted_.size());
-    walked_ = false;
+    read_ = false;
 }
 
-const WalkedPage& Answer::Walked() {
-    if (!walked_) {
-        WalkPage(Bytes(), walk_);
-        walked_ = true;
+const PageReading& Answer::Reading() {
+    if (!read_) {
+        reading_.Read(Bytes(), strategy_);
+        read_ = true;
     }
-    return walk_;
+    return reading_;
 }
 
 bool BringIntoAnsiCodePage(const Service& service, Answer& answer) {

@@ -4,12 +4,10 @@
 #include "contract/plugin_interface.h"
 #include "results/search_results.h"
 #include "search/page_search.h"
+#include "search/service.h"
 #include "serverinfo/server_info.h"
 
 namespace norrow::search {
-
-uint32_t geocoderTargetId = 0;
-uint32_t localTargetId = 0;
 
 namespace {
 
@@ -67,7 +65,6 @@ int32_t RunSearch(const Service& service, SEARCHREQUEST* request, void* hostCont
 int32_t HookProc(const Service& service, int32_t event, void* hostContext, void* record) {
     switch (event) {
         case kEventRegisterTarget:
-            *service.targetId = 0;
             *service.targetId = TSI_InsertSearchTarget(0, 2, service.name, 0);
             return 0;
         case kEventSearch:

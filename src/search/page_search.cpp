@@ -8,44 +8,16 @@
 #include "platform/platform.h"
 #include "results/search_results.h"
 #include "search/answer.h"
-#include "search/page_walk.h"
+#include "search/query_url.h"
 #include "search/search_texts.h"
-#include "search/xml_locator.h"
 
 namespace norrow::search {
-
-const Service kGeocoder = {
-    text::kGeocoderName,                // name
-    &serverinfo::ServerInfo::geocoder,  // endpoint
-    &geocoderTargetId,                  // targetId
-    true,                               // isGeocoder
-    text::kGeocoderUserAgent,           // userAgent
-    text::kGeocoderCommunicationError,  // communicationError
-    text::kGeocoderServiceError,        // serviceError
-    nullptr,                            // queryConversionError
-    text::kGeocoderConversionBox,       // conversionBox
-    text::kGeocoderMemoryBox,           // memoryBox
-    text::kGeocoderOutputBox,           // outputBox
-};
-
-const Service kLocalSearch = {
-    text::kLocalName,                      // name
-    &serverinfo::ServerInfo::localSearch,  // endpoint
-    &localTargetId,                        // targetId
-    false,                                 // isGeocoder
-    text::kLocalUserAgent,                 // userAgent
-    text::kLocalCommunicationError,        // communicationError
-    text::kLocalServiceError,              // serviceError
-    text::kLocalQueryConversionError,      // queryConversionError
-    text::kLocalConversionBox,             // conversionBox
-    text::kLocalMemoryBox,                 // memoryBox
-    text::kLocalOutputBox,                 // outputBox
-};
 
 namespace {
 
 constexpr int32_t kStatusOk = 200;
 constexpr int32_t kStatusNotFound = 404;
+constexpr int32_t kTextCapacity = 1024;  // a text of this length or more counts as absent
 
 // A text of an element, copied into a fixed buffer as the hit is read: a text
 // of kTextCapacity bytes or more counts as absent. Read as a C string.
@@ -80,9 +52,9 @@ void ReadCoordinates(const ElementText& text, double& longitude, double& latitud
 }
 
 // Appends one hit. False when memory runs out.
-bool AppendHit(const Service& service, const HitTexts& texts) {
-    const ElementText name(texts.name), coordinates(texts.coordinates), yomi(texts.yomi),
-        address(texts.address);
+bool AppendHit(const Service& service, const Texts& texts) {
+    const ElementText name(texts[kName]), coordinates(texts[kCoordinates]), yomi(texts[kYomi]),
+        address(texts[kAddress]);
     double longitude, latitude;
     ReadCoordinates(coordinates, longitude, latitude);
     return results::AppendSearchResult(name.get(), yomi.get(), address.get(), longitude, latitude,
@@ -92,7 +64,7 @@ bool AppendHit(const Service& service, const HitTexts& texts) {
 // Whether the service's status lets the page read its hits; else puts the
 // service error on the status line. A missing status counts as 0.
 bool StatusAccepted(const Service& service, const PageTexts& page) {
-    const int32_t status = ElementText(page.status).AsInt();
+    const int32_t status = ElementText(page.info[kStatus]).AsInt();
     if (status == kStatusOk || status == kStatusNotFound) return true;
     TSI_SetSearchStatus(service.serviceError);
     return false;
@@ -103,20 +75,11 @@ bool NoMemoryForHits(const Service& service) {
     return false;
 }
 
-// The content of the element `name` in `parent`, or {nullptr, 0}: one step of
-// the plain reading.
-XmlRange Content(XmlRange parent, const char* name) {
-    XmlRange content{}, rest{};
-    if (FindXmlElement(parent, name, content, rest) == 1) return content;
-    return {};
-}
-
-// Appends the hits of a walk as they come, up to the first that finds no
-// memory.
+// Appends the hits as they come, up to the first that finds no memory.
 class AppendedHits final : public HitSink {
 public:
     explicit AppendedHits(const Service& service) : service_(service) {}
-    void Take(const HitTexts& hit) override { ok_ = ok_ && AppendHit(service_, hit); }
+    void Take(const Texts& hit) override { ok_ = ok_ && AppendHit(service_, hit); }
     bool ok() const { return ok_; }
 
 private:
@@ -126,75 +89,29 @@ private:
 
 }  // namespace
 
-bool ReadPageAnswerPlainly(const Service& service, XmlRange answer, int32_t& total) {
+bool ReadPageAnswer(const Service& service, const PageReading& reading, int32_t& total) {
     total = 0;
-    const XmlRange ydf = Content(answer, "YDF");
-    if (ydf.start == nullptr) return true;  // a UTF-16 answer without hits
-
-    const XmlRange resultInfo = Content(ydf, "resultinfo");
-    const PageTexts page{true, Content(resultInfo, "total"), Content(resultInfo, "status")};
+    const PageTexts& page = reading.Page();
+    if (!page.ydf) return true;  // a UTF-16 answer without hits
     if (!StatusAccepted(service, page)) return false;
-    XmlRange position = ydf;
-    XmlRange feature{}, rest{};
-    while (FindXmlElement(position, "feature", feature, rest) == 1) {
-        position = rest;
-        const XmlRange geometry = Content(feature, "geometry");
-        const XmlRange property = Content(feature, "property");
-        const HitTexts hit{Content(feature, "name"), Content(geometry, "coordinates"),
-                           Content(property, "yomi"), Content(property, "address")};
-        if (!AppendHit(service, hit)) return NoMemoryForHits(service);
-    }
-    total = ElementText(page.total).AsInt();
+    AppendedHits appending(service);
+    reading.HandHits(appending);
+    if (!appending.ok()) return NoMemoryForHits(service);
+    total = ElementText(page.info[kTotal]).AsInt();
     return true;
 }
 
-namespace {
-
-// The reading of an answer from its walk: where the walk is sure, the hits it
-// held (or, when it found more than it holds, those of a second walk); where
-// it is unsure, the plain reading.
-bool ReadWalkedAnswer(const Service& service, XmlRange answer, const WalkedPage& walked,
-                      int32_t& total) {
-    total = 0;
-    if (walked.verdict == WalkVerdict::kUnsure) {
-        return ReadPageAnswerPlainly(service, answer, total);
-    }
-    if (!walked.page.ydf) return true;  // a UTF-16 answer without hits
-    if (!StatusAccepted(service, walked.page)) return false;
-    bool appended = true;
-    if (walked.hits <= WalkedPage::kHeld) {
-        for (int i = 0; i < walked.hits && appended; ++i) {
-            appended = AppendHit(service, walked.held[i]);
-        }
-    } else {
-        PageTexts page;
-        AppendedHits appending(service);
-        WalkPage(answer, page, appending);  // sure again: the same bytes
-        appended = appending.ok();
-    }
-    if (!appended) return NoMemoryForHits(service);
-    total = ElementText(walked.page.total).AsInt();
-    return true;
+bool ReadPageAnswer(const Service& service, XmlRange answer, PageStrategy strategy,
+                    int32_t& total) {
+    PageReading reading;
+    reading.Read(answer, strategy);
+    return ReadPageAnswer(service, reading, total);
 }
-
-}  // namespace
-
-bool ReadPageAnswer(const Service& service, XmlRange answer, int32_t& total) {
-    WalkedPage walked;
-    WalkPage(answer, walked);
-    return ReadWalkedAnswer(service, answer, walked, total);
-}
-
-bool ReadPageAnswer(const Service& service, Answer& answer, int32_t& total) {
-    return ReadWalkedAnswer(service, answer.Bytes(), answer.Walked(), total);
-}
-
-bool readPagesPlainly = false;
 
 namespace {
 
 int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void* hostContext,
-                            int32_t offset) {
+                            int32_t offset, PageStrategy strategy) {
     if (request == nullptr || request->header == 0) return -1;
     TSI_GetDatum(TSI_GetActiveCoverMap());  // asked as the host expects; not needed here
     if (offset == 0) results::ResetSearchResults();
@@ -220,7 +137,7 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
     const int failed = TSI_HttpRequest2(&bytes, &length, endpoint.host.c_str(), endpoint.port,
                                         url.c_str(), kPageTimeout, hostContext, nullptr, nullptr,
                                         nullptr, nullptr, service.userAgent);
-    Answer answer;
+    Answer answer(strategy);
     answer.TakeHostBuffer(bytes, length);  // ours now, whatever the result
     if (failed != 0) {
         TSI_SetSearchStatus(service.communicationError);
@@ -229,9 +146,7 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
     if (!BringIntoAnsiCodePage(service, answer)) return -1;
 
     int32_t total = 0;
-    const bool read = readPagesPlainly ? ReadPageAnswerPlainly(service, answer.Bytes(), total)
-                                       : ReadPageAnswer(service, answer, total);
-    if (!read) return -1;
+    if (!ReadPageAnswer(service, answer.Reading(), total)) return -1;
     TSI_SetSearchURL(text::kAttribution);
     // Written last, so that a page that fails on the way writes nothing back.
     request->resultCount = results::searchResults.size;
@@ -242,9 +157,9 @@ int32_t SearchPageUnguarded(const Service& service, SEARCHREQUEST* request, void
 }  // namespace
 
 int32_t SearchPage(const Service& service, SEARCHREQUEST* request, void* hostContext,
-                   int32_t offset) {
+                   int32_t offset, PageStrategy strategy) {
     try {
-        return SearchPageUnguarded(service, request, hostContext, offset);
+        return SearchPageUnguarded(service, request, hostContext, offset, strategy);
     } catch (const std::bad_alloc&) {
         platform::System().messageBox(service.memoryBox, platform::kBoxStop);
         return -1;

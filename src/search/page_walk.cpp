@@ -9,12 +9,12 @@
 // follows the element it seeks up to its end tag, counting nested start tags
 // of the name it seeks.
 //
-// What the walk does. It reads the YDF content once, keeping the elements
-// open around the current byte: YDF, a child of YDF, a child of ResultInfo or
-// Feature, a child of Geometry or Property (at most four; deeper elements are
-// only passed through). Where the innermost open element is one whose
-// children the page reads, the walk stands where that element's level scan
-// stands. It relies on these rules, each of which follows from the locator's:
+// What the walk does. It reads the YDF content once, keeping open the
+// elements around the current byte down to the first that is not a group of
+// page_fields.h (deeper elements are only passed through). Where the
+// innermost open element is a group, whose children the page reads, the walk
+// stands where that element's level scan stands. It relies on these rules,
+// each of which follows from the locator's:
 //
 //  1. Every scan reads a tag from the same "<". A tag name never holds "<"
 //     and attributes hold none (else: unsure), so one scan cannot take a "<"
@@ -31,7 +31,8 @@
 //     it is not found, and so is every later search at its level, while what
 //     was found earlier at that level stays found. So a text counts only once
 //     its element and every element around it up to the Feature (or
-//     ResultInfo) have closed.
+//     ResultInfo) have closed: the texts below an element that never closes
+//     are forgotten.
 //  4. Only the first element of a name that a level seeks is followed as
 //     sought; later ones are skipped like any other. Every Feature is sought,
 //     each by its own search.
@@ -61,7 +62,7 @@
 #include "search/page_walk.h"
 
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "platform/text.h"
@@ -70,41 +71,70 @@
 namespace norrow::search {
 namespace {
 
+using bytes::LengthBit;
 using std::string_view;
 
-// Bytes that end a name inside the YDF content, and "<", which a name must
-// not hold (rule 1): for start tags the top-level set (which ends the name
-// where both scans agree, rule 5), for end tags the content set.
-struct WalkNameEnds {
-    bool start[256] = {};
-    bool end[256] = {};
-    constexpr WalkNameEnds() {
-        for (int c = 0; c < 256; ++c) {
-            start[c] = bytes::kNameEnds.topLevel[c];
-            end[c] = bytes::kNameEnds.content[c];
+// ---- What the walk takes from the table of page_fields.h -------------------
+
+constexpr int kRows = static_cast<int>(std::size(kPageElements));
+static_assert(kRows <= 16, "Frame::met holds one bit a row");
+
+constexpr uint32_t TextBit(Text text) { return 1u << text; }
+
+// The most rows under one group.
+constexpr int MostChildren() {
+    int most = 0;
+    for (int group = 0; group < kGroupCount; ++group) {
+        int count = 0;
+        for (const PageElement& element : kPageElements) count += element.parent == group;
+        if (count > most) most = count;
+    }
+    return most;
+}
+
+// A row of the table under its parent. A group's places beyond its rows
+// hold an empty name, which is no tag's (ReadTag).
+struct Child {
+    string_view name;
+    Group opens = kGroupCount;
+    Text fills = kTextCount;
+    uint16_t bit = 0;  // the row's bit in Frame::met
+};
+
+// The table arranged for the walk: the rows under each group, the lengths of
+// their names, the texts anywhere below each group, and how many elements
+// are ever open at once.
+struct Levels {
+    Child children[kGroupCount][MostChildren()] = {};
+    int childCount[kGroupCount] = {};
+    uint32_t lengths[kGroupCount] = {};     // LengthBit of each name under the group
+    uint32_t textsBelow[kGroupCount] = {};  // TextBit of each text below it
+    int frames = 0;                         // the root, the groups inside it, and one more
+
+    constexpr Levels() {
+        Group parentOf[kGroupCount] = {};  // the root is its own
+        for (int row = 0; row < kRows; ++row) {
+            const PageElement& element = kPageElements[row];
+            children[element.parent][childCount[element.parent]++] = {
+                element.name, element.opens, element.fills, static_cast<uint16_t>(1u << row)};
+            lengths[element.parent] |= LengthBit(element.name.size());
+            if (element.opens != kGroupCount) parentOf[element.opens] = element.parent;
         }
-        start[static_cast<unsigned char>('<')] = end[static_cast<unsigned char>('<')] = true;
+        for (int group = 0; group < kGroupCount; ++group) {
+            int levels = 1;
+            for (int g = group; g != kYdf; g = parentOf[g]) ++levels;
+            if (levels + 1 > frames) frames = levels + 1;
+        }
+        for (const PageElement& element : kPageElements) {
+            if (element.fills == kTextCount) continue;
+            for (int g = element.parent;; g = parentOf[g]) {
+                textsBelow[g] |= TextBit(element.fills);
+                if (g == kYdf) break;
+            }
+        }
     }
 };
-constexpr WalkNameEnds kWalkNameEnds;
-
-// The first byte in [from, end) that `ends` a name, or null. Every such byte
-// lies below 0x3F, so a word at a time is passed over up to the first byte
-// below 0x3F, and the bytes from there are looked at one by one. (In the
-// walk, where most tags are read once, this pays; in the locator, which
-// reads the same names again and again, the plain loop does better.)
-inline const char* NameEnd(const char* from, const char* end, const bool (&ends)[256]) {
-    constexpr std::ptrdiff_t kWord = sizeof(bytes::Word);
-    const char* p = from;
-    for (; end - p >= kWord; p += kWord) {
-        const bytes::Word low = bytes::BytesBelow(bytes::LoadWord(p), 0x3F);
-        if (low != 0) {
-            p += bytes::LowestByte(low);  // the lowest byte marked is always below 0x3F
-            break;
-        }
-    }
-    return bytes::NameEnd(p, end, ends);
-}
+constexpr Levels kLevels;
 
 // Whether `name` is `lower` (lower-case ASCII letters) in any letter case
 // (rule 8).
@@ -115,6 +145,8 @@ inline bool IsNamed(string_view name, string_view lower) {
     }
     return true;
 }
+
+// ---- The walk ----------------------------------------------------------------
 
 // One tag inside the YDF content, as every scan over it reads it.
 struct Tag {
@@ -129,75 +161,14 @@ struct Tag {
     const char* next = nullptr;  // where every scan goes on (rule 1)
 };
 
-// The roles of the elements the walk keeps open.
-enum Role : uint8_t {
-    kYdf,
-    kResultInfo,
-    kFeature,
-    kGeometry,
-    kProperty,  // the roles above have children that the page reads
-    kTotal,
-    kStatus,
-    kName,
-    kCoordinates,
-    kYomi,
-    kAddress,
-    kSkipped,
-};
-
+// An element open around the current byte.
 struct Frame {
     string_view name;     // as the start tag spells it
     const char* content;  // behind the start tag's ">"
-    Role role;
-    uint16_t opened;   // the sought names met at its level so far, one bit per role (rule 4)
-    uint32_t lengths;  // LengthBit of its name and of every name around it
-};
-
-// One bit for names of `length` bytes (lengths 32 apart share one).
-constexpr uint32_t LengthBit(size_t length) { return 1u << (length & 31); }
-
-// Whether `a` and `b`, two names inside an answer that ends at `end`, hold
-// the same bytes: a word at a time, the last word read past the names where
-// the answer goes on that far, with only the bytes of the names compared
-// (little-endian).
-inline bool SameBytes(string_view a, string_view b, const char* end) {
-    constexpr size_t kWord = sizeof(bytes::Word);
-    const size_t n = a.size();
-    if (b.size() != n) return false;
-    size_t i = 0;
-    for (; n - i >= kWord; i += kWord) {
-        if (bytes::LoadWord(a.data() + i) != bytes::LoadWord(b.data() + i)) return false;
-    }
-    if (i == n) return true;
-    const auto room = static_cast<std::ptrdiff_t>(kWord);
-    if (end - (a.data() + i) >= room && end - (b.data() + i) >= room) {
-        const bytes::Word differ = bytes::LoadWord(a.data() + i) ^ bytes::LoadWord(b.data() + i);
-        return differ << (8 * (kWord - (n - i))) == 0;
-    }
-    for (; i < n; ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
-// The children that the page reads, by the role of their parent.
-struct SoughtChild {
-    string_view name;  // lower case; an empty name is never a tag's
-    Role role;
-};
-struct SoughtChildren {
-    SoughtChild children[3];
-    uint32_t lengths;  // LengthBit of each name
-    constexpr SoughtChildren(SoughtChild a, SoughtChild b = {}, SoughtChild c = {})
-        : children{a, b, c},
-          lengths(LengthBit(a.name.size()) | LengthBit(b.name.size()) | LengthBit(c.name.size())) {}
-};
-constexpr SoughtChildren kSoughtChildren[kProperty + 1] = {
-    /* kYdf */ {{"feature", kFeature}, {"resultinfo", kResultInfo}},
-    /* kResultInfo */ {{"total", kTotal}, {"status", kStatus}},
-    /* kFeature */ {{"name", kName}, {"geometry", kGeometry}, {"property", kProperty}},
-    /* kGeometry */ {{"coordinates", kCoordinates}},
-    /* kProperty */ {{"yomi", kYomi}, {"address", kAddress}},
+    Group group;          // kGroupCount: no group (a text, or an element the page skips)
+    Text text;            // the text its content fills, or kTextCount
+    uint16_t met;         // the rows of its group met at its level so far (rule 4)
+    uint32_t lengths;     // LengthBit of its name and of every name around it
 };
 
 class Walker {
@@ -208,19 +179,19 @@ public:
     WalkVerdict Run() {
         page_ = PageTexts{};
         if (start_ == nullptr || end_ <= start_) return WalkVerdict::kSure;  // no YDF
-        const char* j = nullptr;
-        const WalkVerdict opened = OpenYdf(j);
+        const char* at = nullptr;
+        const WalkVerdict opened = OpenYdf(at);
         if (opened == WalkVerdict::kUnsure || depth_ == 0) return opened;
         for (;;) {
-            j = bytes::Find(j, end_, '<');
-            if (j == nullptr) return NoYdf();
-            if (const char* t = InnermostEndTag(j)) {
-                Close(depth_ - 1, j);
+            const char* lt = bytes::Find(at, end_, '<');
+            if (lt == nullptr) return NoYdf();
+            if (const char* nameEnd = InnermostEndTag(lt)) {
+                Close(depth_ - 1, lt);
                 if (depth_ == 0) return WalkVerdict::kSure;
-                j = t + 1;
+                at = nameEnd + 1;
                 continue;
             }
-            const Tag tag = ReadTag(j);
+            const Tag tag = ReadTag(lt);
             switch (tag.kind) {
                 case Tag::kRunsOut:
                     return NoYdf();
@@ -229,7 +200,7 @@ public:
                 case Tag::kEnd: {
                     const int open = FrameNamed(tag.name);
                     if (open >= 0) {
-                        Close(open, j);
+                        Close(open, lt);
                         if (depth_ == 0) return WalkVerdict::kSure;
                     } else if (AtLevel()) {
                         return WalkVerdict::kUnsure;  // rule 6
@@ -242,7 +213,7 @@ public:
                     if (tag.kind == Tag::kStart && AtLevel()) Open(tag.name, tag.next);
                     break;
             }
-            j = tag.next;
+            at = tag.next;
         }
     }
 
@@ -251,28 +222,28 @@ private:
     // to YDF's start tag (rule 7); sets `content` behind it. Leaves depth_ 0
     // when there is no YDF.
     WalkVerdict OpenYdf(const char*& content) {
-        const char* p = start_;
+        const char* at = start_;
         for (;;) {
-            p = bytes::Find(p, end_, '<');
-            if (p == nullptr || p == end_ - 1) return NoYdf();
-            if (bytes::StartsWith(p + 1, end_, "![CDATA[")) return WalkVerdict::kUnsure;
-            const char* nameEnd = bytes::NameEnd(p + 1, end_, bytes::kNameEnds.topLevel);
+            const char* lt = bytes::Find(at, end_, '<');
+            if (lt == nullptr || lt == end_ - 1) return NoYdf();
+            if (bytes::StartsWith(lt + 1, end_, "![CDATA[")) return WalkVerdict::kUnsure;
+            const char* nameEnd = bytes::NameEnd(lt + 1, end_, bytes::kNameEnds.topLevel);
             if (nameEnd == nullptr) return NoYdf();
-            const char* k = bytes::Find(nameEnd, end_, '>');
-            if (k == nullptr) return NoYdf();
-            const string_view name(p + 1, static_cast<size_t>(nameEnd - (p + 1)));
-            const bool passedOver = k[-1] == '/' || k[-1] == '?' ||
-                                    (k[-1] == '-' && name == "!--") ||
-                                    (k - 2 >= start_ && k[-2] == '-');
+            const char* gt = bytes::Find(nameEnd, end_, '>');
+            if (gt == nullptr) return NoYdf();
+            const string_view name = Span(lt + 1, nameEnd);
+            const bool passedOver = gt[-1] == '/' || gt[-1] == '?' ||
+                                    (gt[-1] == '-' && name == "!--") ||
+                                    (gt - 2 >= start_ && gt[-2] == '-');
             if (passedOver) {
-                p = k + 1;
+                at = gt + 1;
                 continue;
             }
-            if (!platform::EqualIgnoringCase(name, "YDF")) return WalkVerdict::kUnsure;
-            if (k + 1 >= end_) return NoYdf();
-            frames_[0] = {name, k + 1, kYdf, 0, LengthBit(name.size())};
+            if (!platform::EqualIgnoringCase(name, kRootName)) return WalkVerdict::kUnsure;
+            if (gt + 1 >= end_) return NoYdf();
+            frames_[0] = {name, gt + 1, kYdf, kTextCount, 0, LengthBit(name.size())};
             depth_ = 1;
-            content = k + 1;
+            content = gt + 1;
             return WalkVerdict::kSure;
         }
     }
@@ -283,66 +254,59 @@ private:
         return WalkVerdict::kSure;
     }
 
-    // Reads the tag at `j`, a "<" inside the YDF content.
-    Tag ReadTag(const char* j) const {
-        if (end_ - j < 2) return {Tag::kRunsOut, {}};  // the last byte starts no tag
-        if (j[1] == '!' || j[1] == '?') return {Tag::kUnsure, {}};
-        if (j[1] == '/') {
-            const char* t = NameEnd(j + 2, end_, kWalkNameEnds.end);
-            if (t == nullptr) return {Tag::kRunsOut, {}};
-            if (*t == '<') return {Tag::kUnsure, {}};
-            return {Tag::kEnd, Span(j + 2, t), t + 1};
+    // Reads the tag at `lt`, a "<" inside the YDF content.
+    Tag ReadTag(const char* lt) const {
+        if (end_ - lt < 2) return {Tag::kRunsOut, {}};  // the last byte starts no tag
+        if (lt[1] == '!' || lt[1] == '?') return {Tag::kUnsure, {}};
+        if (lt[1] == '/') {
+            const char* nameEnd = bytes::NameEndByWords(lt + 2, end_, bytes::kNameEnds.contentOrTag);
+            if (nameEnd == nullptr) return {Tag::kRunsOut, {}};
+            if (*nameEnd == '<') return {Tag::kUnsure, {}};
+            return {Tag::kEnd, Span(lt + 2, nameEnd), nameEnd + 1};
         }
-        const char* t = NameEnd(j + 1, end_, kWalkNameEnds.start);
-        if (t == nullptr) return {Tag::kRunsOut, {}};
-        if (t == j + 1 || *t == '<') return {Tag::kUnsure, {}};
-        const string_view name = Span(j + 1, t);
-        if (*t == '/') {  // "<a/>": the content scans read the name "a/" (rule 5)
-            if (end_ - t < 2) return {Tag::kRunsOut, {}};
-            if (t[1] != '>') return {Tag::kUnsure, {}};
-            return {Tag::kPassedOver, Span(j + 1, t + 1), t + 2};
+        const char* nameEnd = bytes::NameEndByWords(lt + 1, end_, bytes::kNameEnds.topLevelOrTag);
+        if (nameEnd == nullptr) return {Tag::kRunsOut, {}};
+        if (nameEnd == lt + 1 || *nameEnd == '<') return {Tag::kUnsure, {}};
+        const string_view name = Span(lt + 1, nameEnd);
+        if (*nameEnd == '/') {  // "<a/>": the content scans read the name "a/" (rule 5)
+            if (end_ - nameEnd < 2) return {Tag::kRunsOut, {}};
+            if (nameEnd[1] != '>') return {Tag::kUnsure, {}};
+            return {Tag::kPassedOver, Span(lt + 1, nameEnd + 1), nameEnd + 2};
         }
-        const char* k = t;  // the tag's ">"
-        if (*t != '>') {    // white space, then attributes
-            k = bytes::Find(t + 1, end_, '>');
-            const char* attributesEnd = k != nullptr ? k : end_;
-            if (bytes::Find(t + 1, attributesEnd, '<') != nullptr) return {Tag::kUnsure, {}};
-            if (k == nullptr) return {Tag::kRunsOut, {}};
+        const char* gt = nameEnd;
+        if (*nameEnd != '>') {  // white space, then attributes
+            gt = bytes::Find(nameEnd + 1, end_, '>');
+            const char* attributesEnd = gt != nullptr ? gt : end_;
+            if (bytes::Find(nameEnd + 1, attributesEnd, '<') != nullptr) return {Tag::kUnsure, {}};
+            if (gt == nullptr) return {Tag::kRunsOut, {}};
         }
-        const bool passedOver = k[-1] == '/' || k[-1] == '?' || k[-2] == '-';
-        return {passedOver ? Tag::kPassedOver : Tag::kStart, name, k + 1};
+        const bool passedOver = gt[-1] == '/' || gt[-1] == '?' || gt[-2] == '-';
+        return {passedOver ? Tag::kPassedOver : Tag::kStart, name, gt + 1};
     }
 
-    // The byte that ends the name of the tag at `j` when that tag is the end
+    // The byte that ends the name of the tag at `lt` when that tag is the end
     // tag of the innermost open element, spelled as its start tag was: the
     // common case, read without a scan. Null otherwise, and then ReadTag
     // reads the tag.
-    const char* InnermostEndTag(const char* j) const {
-        if (end_ - j < 2 || j[1] != '/') return nullptr;
-        const string_view open = frames_[depth_ - 1].name;
-        if (end_ - (j + 2) <= static_cast<std::ptrdiff_t>(open.size())) return nullptr;
-        const char* t = j + 2 + open.size();
-        const bool endsName = kWalkNameEnds.end[static_cast<unsigned char>(*t)] && *t != '<';
-        return endsName && SameBytes(Span(j + 2, t), open, end_) ? t : nullptr;
+    const char* InnermostEndTag(const char* lt) const {
+        if (end_ - lt < 2 || lt[1] != '/') return nullptr;
+        return bytes::EndTagNamed(lt, end_, frames_[depth_ - 1].name, bytes::kNameEnds.content);
     }
 
     static string_view Span(const char* from, const char* to) {
         return {from, static_cast<size_t>(to - from)};
     }
 
-    // Whether the walk stands where a level is scanned: inside an element
-    // whose children the page reads, and inside none of those children.
-    bool AtLevel() const { return frames_[depth_ - 1].role <= kProperty; }
+    // Whether the walk stands where a level is scanned: inside a group, and
+    // inside none of its children.
+    bool AtLevel() const { return frames_[depth_ - 1].group != kGroupCount; }
 
     // The open element named `name`, innermost first, or -1 (rule 8).
     int FrameNamed(string_view name) const {
         if ((frames_[depth_ - 1].lengths & LengthBit(name.size())) == 0) return -1;
-        return FrameOfLength(name);
-    }
-    int FrameOfLength(string_view name) const {
         for (int i = depth_ - 1; i >= 0; --i) {
             const string_view open = frames_[i].name;
-            if (SameBytes(name, open, end_) ||
+            if (bytes::SameBytes(name, open, end_) ||
                 (open.size() == name.size() && platform::EqualIgnoringCase(name, open))) {
                 return i;
             }
@@ -350,112 +314,87 @@ private:
         return -1;
     }
 
-    // An element opens at the level of the innermost one.
+    // An element opens at the level of the innermost one, a group.
     void Open(string_view name, const char* content) {
         Frame& parent = frames_[depth_ - 1];
-        const Role role = ChildRole(parent, name);
-        switch (role) {
-            case kResultInfo:
-                total_ = status_ = {};
-                break;
-            case kFeature:
-                hit_ = {};
-                break;
-            case kGeometry:
-                coordinates_ = {};
-                break;
-            case kProperty:
-                yomi_ = address_ = {};
-                break;
-            default:
-                break;
+        const uint32_t lengths = parent.lengths | LengthBit(name.size());
+        const Child* sought = Sought(parent, name);
+        if (sought == nullptr) {
+            frames_[depth_++] = {name, content, kGroupCount, kTextCount, 0, lengths};
+            return;
         }
-        frames_[depth_] = {name, content, role, 0, parent.lengths | LengthBit(name.size())};
-        ++depth_;
+        frames_[depth_++] = {name, content, sought->opens, sought->fills, 0, lengths};
+        if (sought->opens != kGroupCount) Forget(sought->opens);
     }
 
-    // What an element named `name` is at the level of `parent` (rule 4).
-    static Role ChildRole(Frame& parent, string_view name) {
-        const SoughtChildren& sought = kSoughtChildren[parent.role];
-        if ((sought.lengths & LengthBit(name.size())) == 0) return kSkipped;
-        for (const SoughtChild& child : sought.children) {
+    // The row that an element named `name` is at the level of `parent`, or
+    // null where the page skips it (rule 4).
+    static const Child* Sought(Frame& parent, string_view name) {
+        const Group group = parent.group;
+        if ((kLevels.lengths[group] & LengthBit(name.size())) == 0) return nullptr;
+        for (const Child& child : kLevels.children[group]) {
             if (!IsNamed(name, child.name)) continue;
-            if (child.role == kFeature) return kFeature;  // each one sought by a search of its own
-            const auto bit = static_cast<uint16_t>(1u << child.role);
-            if (parent.opened & bit) return kSkipped;  // only the first is sought
-            parent.opened |= bit;
-            return child.role;
+            if (child.opens == kHitGroup) return &child;  // each one sought by a search of its own
+            if (parent.met & child.bit) return nullptr;   // only the first is sought
+            parent.met |= child.bit;
+            return &child;
         }
-        return kSkipped;
+        return nullptr;
     }
 
     // The end tag at `endTag` closes open element `index`; those inside it
-    // never close (rule 3).
+    // never close, and what was found below them is forgotten (rule 3).
     void Close(int index, const char* endTag) {
-        const Frame& frame = frames_[index];
-        const XmlRange content{frame.content, static_cast<int32_t>(endTag - frame.content)};
-        switch (frame.role) {
-            case kResultInfo:
-                page_.total = total_;
-                page_.status = status_;
-                break;
-            case kTotal:
-                total_ = content;
-                break;
-            case kStatus:
-                status_ = content;
-                break;
-            case kFeature:
-                hits_.Take(hit_);
-                break;
-            case kName:
-                hit_.name = content;
-                break;
-            case kGeometry:
-                hit_.coordinates = coordinates_;
-                break;
-            case kCoordinates:
-                coordinates_ = content;
-                break;
-            case kProperty:
-                hit_.yomi = yomi_;
-                hit_.address = address_;
-                break;
-            case kYomi:
-                yomi_ = content;
-                break;
-            case kAddress:
-                address_ = content;
-                break;
-            case kYdf:
-                page_.ydf = true;
-                break;
-            case kSkipped:
-                break;
+        for (int inner = depth_ - 1; inner > index; --inner) {
+            if (frames_[inner].group != kGroupCount) Forget(frames_[inner].group);
         }
         depth_ = index;
+        const Frame& frame = frames_[index];
+        if (frame.group == kGroupCount) {
+            if (frame.text != kTextCount) {
+                texts_[frame.text] = {frame.content, static_cast<int32_t>(endTag - frame.content)};
+            }
+        } else if (frame.group == kHitGroup) {
+            hits_.Take(Below(kHitGroup));
+        } else if (frame.group == kInfoGroup) {
+            page_.info = Below(kInfoGroup);
+        } else if (frame.group == kYdf) {
+            page_.ydf = true;
+        }
+    }
+
+    // The texts found below `group`, the others {nullptr, 0}.
+    Texts Below(Group group) const {
+        Texts below{};
+        for (int text = 0; text < kTextCount; ++text) {
+            if (kLevels.textsBelow[group] & TextBit(Text(text))) below.of[text] = texts_.of[text];
+        }
+        return below;
+    }
+
+    void Forget(Group group) {
+        for (int text = 0; text < kTextCount; ++text) {
+            if (kLevels.textsBelow[group] & TextBit(Text(text))) texts_.of[text] = {};
+        }
     }
 
     const char* const start_;
     const char* const end_;
     PageTexts& page_;
     HitSink& hits_;
-    // YDF, a child of it, a grandchild, and one more below Geometry or
-    // Property: an element opens only inside one whose children the page
-    // reads (Open), and those lie no deeper than the third.
-    Frame frames_[4] = {};
+    // An element opens only inside a group (Open), so no more than the root,
+    // the groups inside it and one element more are ever open.
+    Frame frames_[kLevels.frames] = {};
     int depth_ = 0;
-    // The texts found inside the open ResultInfo, Feature, Geometry and
-    // Property, handed outwards as each closes.
-    XmlRange total_{}, status_{}, coordinates_{}, yomi_{}, address_{};
-    HitTexts hit_{};
+    // The texts of the open groups, found where each text's element closed.
+    Texts texts_{};
 };
 
 // Holds the hits of a walk in a WalkedPage.
 class HeldHits final : public HitSink {
 public:
     explicit HeldHits(WalkedPage& walked) : walked_(walked) { walked_.hits = 0; }
-    void Take(const HitTexts& hit) override {
+    void Take(const Texts& hit) override {
         if (walked_.hits < WalkedPage::kHeld) walked_.held[walked_.hits] = hit;
         ++walked_.hits;
     }

@@ -1,45 +1,30 @@
-// Reads a YDF answer in one pass: everything the page search reads, found
-// exactly where the plain reading (FindXmlElement, element by element) finds
-// it, or the verdict that the walk cannot be sure of that.
+// Reads a YDF answer in one pass: the elements of the table in
+// page_fields.h, found exactly where the plain reading (FindXmlElement,
+// element by element) finds them, or the verdict that the walk cannot be sure
+// of that. Which reading a page takes is decided in page_reading.h.
 #pragma once
 
+#include "search/page_fields.h"
 #include "search/xml_locator.h"
 
 namespace norrow::search {
 
-// The texts of one hit: the content of each element, or {nullptr, 0} where
-// the reading found no such element.
-struct HitTexts {
-    XmlRange name, coordinates, yomi, address;
-};
-
-// What a reading finds besides the hits. Total and status are {nullptr, 0}
-// where absent (no ResultInfo, or none of them in it).
-struct PageTexts {
-    bool ydf = false;  // the answer has a YDF element; nothing else counts without one
-    XmlRange total{}, status{};
-};
-
-// Takes the hits of a walk, in document order.
-class HitSink {
-public:
-    virtual void Take(const HitTexts& hit) = 0;
-
-protected:
-    ~HitSink() = default;
-};
-
 enum class WalkVerdict { kSure, kUnsure };
 
-// A walk with the hits it found held, up to kHeld of them: for a reading that
-// may append hits only once the walk is over, and for the test for a YDF
-// element that comes before the reading.
+// A walk with the hits it found held: for a reading that may append hits only
+// once the walk is over (the status may come after them), and for the test
+// for a YDF element that comes before the reading.
 struct WalkedPage {
+    // The hits held, on the stack of the page: the service sends 10 a page,
+    // and a page with more is walked a second time to hand them over, which
+    // costs about half as much again per byte (BENCHMARKS.md). Holding every
+    // hit would take memory in proportion to the answer, and the walk
+    // allocates nothing.
     static constexpr int kHeld = 32;
     WalkVerdict verdict = WalkVerdict::kUnsure;
     PageTexts page;
     int hits = 0;  // all the hits the walk found; those beyond kHeld are not held
-    HitTexts held[kHeld];
+    Texts held[kHeld];
 };
 
 // Walks `answer` once. kSure: `page`, and the hits handed to `hits`, are what

@@ -1,10 +1,18 @@
+#include "search/query_url.h"
+
 #include <string>
 
 #include "platform/numbers.h"
-#include "search/page_search.h"
 #include "search/query_encoding.h"
 
 namespace norrow::search {
+namespace {
+
+// The room for "query=" and the encoded query; a longer one is cut
+// (UrlEncodeQuery).
+constexpr int32_t kEncodedQueryCapacity = 1024;
+
+}  // namespace
 
 UrlResult BuildQueryUrl(const Service& service, const SEARCHREQUEST& request, int32_t offset,
                         platform::AnsiString& url) {
@@ -22,7 +30,7 @@ UrlResult BuildQueryUrl(const Service& service, const SEARCHREQUEST& request, in
         } else if (!AnsiToUtf8(query, text)) {
             return kUrlQueryNotConverted;
         }
-        char encoded[kTextCapacity];
+        char encoded[kEncodedQueryCapacity];
         UrlEncodeQuery(("query=" + text).c_str(), encoded, sizeof encoded);
         url += encoded;
         url += '&';

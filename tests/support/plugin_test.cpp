@@ -55,7 +55,6 @@ void PluginTest::SetUp() {
 
 void PluginTest::TearDown() {
     platform::System() = platform::NativeSystem();
-    search::readPagesPlainly = false;
 }
 
 void PluginTest::SetNow(int32_t seconds) { fakeNow = seconds; }

@@ -1,0 +1,2 @@
+// a header and its source are one unit
+#include "low/b.h"

@@ -1,0 +1,1 @@
+// includes nothing: the circle closes through the source of a.h
