@@ -22,6 +22,7 @@ from checks import Tally  # noqa: E402
 CATALOGUE = {
     "nginx": {"depends": ["nginx-common"]},
     "nginx-common": {"unit": ["nginx.service"], "sysv": ["nginx"]},
+    "libnginx-mod-http-js": {"depends": ["nginx-common"]},
     "php-fpm": {"depends": ["php8.2-fpm"]},
     "php8.2-fpm": {"depends": ["php-common"], "unit": ["php8.2-fpm.service"], "sysv": ["php8.2-fpm"]},
     "php-common": {"unit": ["phpsessionclean.timer"]},
@@ -30,7 +31,7 @@ CATALOGUE = {
     "wrk": {},
     "apache2": {"unit": ["apache2.service"], "sysv": ["apache2"]},
 }
-SERVER = ["nginx", "php-fpm", "php-mbstring", "wrk"]
+SERVER = ["nginx", "libnginx-mod-http-js", "php-fpm", "php-mbstring", "wrk"]
 
 # The stand-ins: one shell script that acts by the name it is called by. Its
 # state: $FAKE_STATE/{catalogue,installed,enabled,running}/NAME; the init
@@ -161,7 +162,7 @@ class Machine:
 
 POLICY_ALLOWING = "#!/bin/sh\n# the machine's own: services may start\nexit 0\n"
 USERS_SERVICE = dict(installed=["apache2"], enabled=["apache2.service"], running=["apache2.service"])
-SERVER_ALL = {"nginx", "nginx-common", "php-fpm", "php8.2-fpm", "php-common", "php-mbstring",
+SERVER_ALL = {"nginx", "libnginx-mod-http-js", "nginx-common", "php-fpm", "php8.2-fpm", "php-common", "php-mbstring",
               "php8.2-mbstring", "wrk"}
 
 
