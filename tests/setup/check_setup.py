@@ -202,7 +202,7 @@ def main():
     parser.add_argument("--setup", required=True)
     options = parser.parse_args()
     checks = Tally()
-    missing = "apt-get update && apt-get install -y nginx php-fpm php-mbstring wrk"
+    missing = "apt-get update && apt-get install -y nginx libnginx-mod-http-js php-fpm php-mbstring wrk"
     cases = [
         ("root, no policy-rc.d of the machine's: installed, nothing started or left enabled",
          Machine(uid=0, sudo=False),
@@ -221,7 +221,7 @@ def main():
               never=["systemctl stop apache2", "systemctl disable --quiet apache2"])),
         ("root, apt-get fails half-way: the policy goes, what was installed is left disabled",
          Machine(uid=0, sudo=False),
-         dict(status=1, installed={"nginx", "nginx-common", "php-common"}, enabled=[], running=[],
+         dict(status=1, installed={"nginx", "nginx-common", "libnginx-mod-http-js", "php-common"}, enabled=[], running=[],
               starts=[], policy=None, says=["apt-get install failed"]), "php8.2-fpm"),
         ("not root, with sudo: installs through sudo, nothing started or left enabled",
          Machine(uid=1000, sudo=True),
@@ -230,7 +230,7 @@ def main():
         ("not root, no sudo: names what is missing and the command, installs nothing",
          Machine(uid=1000, sudo=False),
          dict(status=1, installed=[], enabled=[], running=[], starts=[], policy=None,
-              says=["missing packages: nginx php-fpm php-mbstring wrk", "as root, run:\n  " + missing],
+              says=["missing packages: nginx libnginx-mod-http-js php-fpm php-mbstring wrk", "as root, run:\n  " + missing],
               never=["apt-get"])),
         ("not root, no sudo, nothing missing: nothing to do",
          Machine(uid=1000, sudo=False, installed=SERVER_ALL),
