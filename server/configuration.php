@@ -143,6 +143,10 @@ function check_upstream(string $value): array
     if ($port < 1 || $port > 65535) {
         throw new ConfigError($why);
     }
+    if (filter_var($bare, FILTER_VALIDATE_IP) !== false) {
+        throw new ConfigError('must name its host by a DNS name, not an IP address: nginx checks the'
+                              . " provider's certificate only against a DNS name, so an address never passes");
+    }
     return ['host' => $host, 'port' => $port, 'path' => $path];
 }
 
