@@ -20,11 +20,11 @@ const DEADLINE_MS = 15000;
 // value, required]. A query value is what its encoder writes (at most
 // QUERY_BYTES: the encoded "query=..." is cut below 1024 bytes); a number of
 // the box is what printing a double with six decimals gives (at most 309
-// digits before the point).
+// digits before the point); some hosts' HTTP clients escape its commas.
 const QUERY = /^(?:[0-9A-Za-z_*=+-]|%[0-9A-F]{2})*$/;
 const QUERY_BYTES = 1017;
 const NUMBER = '-?(?:[0-9]+\\.[0-9]{6}|nan|inf)';
-const BOX = new RegExp('^' + NUMBER + '(?:,' + NUMBER + '){3}$');
+const BOX = new RegExp('^' + NUMBER + '(?:(?:,|%2C)' + NUMBER + '){3}$');
 const START = /^[1-9][0-9]{0,9}$/;
 const PARAMETERS = {
     geocoder: [['query', QUERY, false], ['ei', /^SJIS$/, true], ['bbox', BOX, false],
@@ -68,7 +68,7 @@ function checkedQuery(service, args) {
         }
         const value = part.slice(equals + 1);
         if (equals < 0 || next === table.length || table[next][0] !== name || !table[next][1].test(value)
-            || value.length > (name === 'query' ? QUERY_BYTES : 4 * 317 + 3)) {
+            || value.length > (name === 'query' ? QUERY_BYTES : 4 * 317 + 3 * 3)) {
             return null;
         }
         next++;
