@@ -12,9 +12,10 @@
 # exits 0.
 #   serve-info.sh --port N --config FILE [--no-limits] [--forwarded-for]
 #                 [--route NAME:PORT=ADDR:PORT]... [--resolver ADDR:PORT]
-# --no-limits drops the server information's rate and the connection limit
-# per address (for load and functional tests from one address; the relay's
-# rate is the configuration's requests_per_minute); --forwarded-for takes
+# --no-limits drops the server information's rate, the connection limit per
+# address and the relay's overall ceiling (for load and functional tests
+# from one address; the relay's rate per client is the configuration's
+# requests_per_minute); --forwarded-for takes
 # each client's address from X-Forwarded-For (for a load test that stands in
 # for many clients); --route makes the relay connect to ADDR:PORT for the
 # upstream NAME:PORT (a stand-in, its certificate still checked for NAME);
@@ -96,7 +97,8 @@ rewrite() {
 site_changes=()
 if [ "$limits" = off ]; then
   site_changes+=('limit_conn norrow_serverinfo_conn 10;' '# (limits off: serve-info --no-limits)'
-                 'limit_req zone=norrow_serverinfo_rate burst=20 nodelay;' '# (limits off)')
+                 'limit_req zone=norrow_serverinfo_rate burst=20 nodelay;' '# (limits off)'
+                 'auth_request /norrow/relay-budget;' '# (no ceiling: limits off)')
 fi
 if [ "$forwarded" = on ]; then
   site_changes+=('server_tokens off;'

@@ -23,6 +23,7 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
       --only plugin check it too; under Wine, what the plug-in sees of it)
 """
 import argparse
+import gzip
 import http.client
 import json
 import os
@@ -49,6 +50,11 @@ INSTALL = os.path.join(ROOT, "server", "install-config")
 RELAY_JS = os.path.join(ROOT, "server", "relay.js")
 BUDGET = os.path.join(ROOT, "server", "relay-budget.php")
 USAGE = os.path.join(ROOT, "server", "relay-usage")
+USAGE_LOG = os.path.join(HERE, "data", "relay.log")  # two days of a relay with daily_budget 2
+USAGE_TABLE = """day         upstream  per-client  ceiling cache hits    used of 2
+2026-12-08         1           1        0          0        50.0%
+2026-12-09         1           1        2          1        50.0%  ran out at 09:59:00
+"""
 EXAMPLE = os.path.join(ROOT, "server", "serverinfo.example.ini")
 PATH = "/norrow/downloadinfo.php"
 BOUNDARY = "kiritori"
@@ -1049,6 +1055,8 @@ class Runner(Tally):
         budget. Under Wine only what the plug-in sees: the same hits, the
         rate, a stopped and an untrusted upstream."""
         native = not self.options.wine
+        if native:
+            self.starts()
         upstream = Upstream(os.path.join(self.temp, "upstream"), self.services_port)
         provider = Provider(upstream.certificate("scripted", "ca", SCRIPTED, MOVING),
                             os.path.join(upstream.folder, "scripted.key"))
@@ -1085,6 +1093,7 @@ class Runner(Tally):
                     self.relay_failure(server, name, host, status)
             if native:
                 self.relay_budget(server, provider)
+                self.relay_usage()
                 self.relay_ceiling()
         finally:
             if server:
@@ -1441,6 +1450,51 @@ class Runner(Tally):
         self.report("daily_budget 2: one request reaches the provider, the rest are told the day's searches "
                     "are used up, and relay-usage says when", problems)
 
+    def relay_usage(self):
+        """relay-usage on a log of two days, whole and as a rotated .gz copy
+        and the rest; a line of another log is refused."""
+        config = self.relay_config(budget=2)
+        lines = open(USAGE_LOG, "rb").read().splitlines(True)
+        rotated, rest, foreign = (os.path.join(self.temp, n) for n in ("relay.log.1.gz", "relay.log", "access.log"))
+        with gzip.open(rotated, "wb") as f:
+            f.writelines(lines[:5])
+        with open(rest, "wb") as f:
+            f.writelines(lines[5:])
+        with open(foreign, "wb") as f:
+            f.writelines(lines[:2] + [b"127.0.0.1 - - [09/Dec/2026:10:00:00 +0900] GET / 200\n"])
+        for name, logs, status, says in (
+                ("a log of two days", [USAGE_LOG], 0, USAGE_TABLE),
+                ("a rotated .gz copy and the rest", [rest, rotated], 0, USAGE_TABLE),
+                ("a line of another log", [foreign], 1, "access.log:3: is not a line of the relay's log")):
+            result = subprocess.run(["php", USAGE, "--config", config] + logs, capture_output=True, timeout=60)
+            output = (result.stdout + result.stderr).decode("utf-8", "replace")
+            right = result.returncode == status and (output == says if status == 0 else says in output)
+            self.report("relay-usage: " + name, [] if right else ["status %d: %r" % (result.returncode, output)])
+
+    def starts(self):
+        """serve-info starts with the example configuration (whose
+        providers' names resolve nowhere here), and with a private TMPDIR
+        (mode 0700, as libpam-tmpdir makes it), where the workers still reach
+        PHP-FPM."""
+        private = os.path.join(self.temp, "private-tmp")
+        os.mkdir(private, 0o700)
+        for name, config, env in (
+                ("the example configuration", EXAMPLE, None),
+                ("a private TMPDIR", self.write_config(config_text(self.services_port)),
+                 dict(os.environ, TMPDIR=private))):
+            try:
+                server = ServeInfo(self.options.norrow, config, "--resolver", "127.0.0.1:%d" % free_port(),
+                                   env=env)
+            except RuntimeError as error:
+                self.report("serve-info starts and answers with " + name, [str(error)[:600]])
+                continue
+            try:
+                status, data = server.post()
+            finally:
+                server.stop()
+            self.report("serve-info starts and answers with " + name,
+                        [] if status == 200 and data.startswith(b"SERVERINFO") else ["status %d" % status])
+
     def relay_ceiling(self):
         """The ceiling in simulated time, a request every twentieth of its
         spacing for two days: in no 24 hours more than daily_budget, nor
@@ -1451,14 +1505,17 @@ class Runner(Tally):
                    " { $times[] = $t; } }"
                    "$most = 0; $j = 0; foreach ($times as $i => $t) { while ($t - $times[$j] >= 86400) { $j++; }"
                    " $most = max($most, $i - $j + 1); } echo $most;")
-        for budget in (1, 2, 1439, 1440, 2881, 20000):
-            state = os.path.join(self.temp, "budget-%d" % budget)
+        memory = tempfile.mkdtemp(dir="/dev/shm") if os.path.isdir("/dev/shm") else self.temp  # no disk writes
+        for budget in (1, 2, 1439, 1440, 2881, 7201):
+            state = os.path.join(memory, "budget-%d" % budget)
             result = subprocess.run(["php", "-r", program, BUDGET, str(budget), state], capture_output=True,
                                     timeout=120)
             most = int(result.stdout) if result.stdout.strip().isdigit() else None
             self.report("daily_budget %d: at most %s requests in any 24 hours" % (budget, most),
                         [] if most is not None and budget * 0.95 - max(1, budget // 1440) <= most <= budget
                         else ["%r %r" % (result.stdout, result.stderr[-300:])])
+        if memory != self.temp:
+            shutil.rmtree(memory, ignore_errors=True)
 
     def build_with_host(self):
         """A native build of the plug-in and tamsel-sim with another host."""
