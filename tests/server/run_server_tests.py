@@ -19,8 +19,9 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
       (bench/serverinfo_load.sh)
   ... --only relay
       only the search relay, against the stand-in services behind an nginx
-      that speaks HTTPS with certificates made for the run (the whole run and
-      --only plugin check it too; under Wine, what the plug-in sees of it)
+      that speaks HTTPS with certificates made for the run, a scripted
+      provider and a DNS server (stand_ins.py) (the whole run and --only
+      plugin check it too; under Wine, what the plug-in sees of it)
 """
 import argparse
 import gzip

@@ -62,7 +62,7 @@ class Provider:
             self.requests.append((lines[0], headers, rest))
             target = lines[0].split(" ")[1]
             query = next((p[6:] for p in target.split("?", 1)[-1].split("&") if p.startswith("query=")), "")
-            BEHAVIOURS.get(query.split("x")[0], answer_page)(connection, target, headers)
+            BEHAVIOURS.get(query.split("x")[0], BEHAVIOURS["page"])(connection, target, headers)
             connection.close()
         except (OSError, ssl.SSLError):
             pass
@@ -79,49 +79,6 @@ def respond(connection, status, headers, body):
                        + body)
 
 
-def answer_page(connection, target, headers):
-    respond(connection, 200, [("Content-Type", "application/xml; charset=UTF-8")], PAGE)
-
-
-def headers_echo(connection, target, headers):
-    """A good page, with the request URL in every header a browser follows."""
-    respond(connection, 200, [("Content-Type", "application/xml; charset=UTF-8"), ("Link", "<%s>" % target),
-                              ("Content-Location", target), ("Refresh", "0; url=" + target),
-                              ("X-Echo", target), ("Set-Cookie", "q=" + target), ("Vary", "User-Agent")], PAGE)
-
-
-def redirect(status):
-    return lambda connection, target, headers: respond(connection, status, [("Location", target)], b"")
-
-
-def error_echo(status):
-    return lambda connection, target, headers: respond(
-        connection, status, [("Content-Type", "text/html")], ("<p>bad request %s</p>" % target).encode())
-
-
-def body_echo(connection, target, headers):
-    respond(connection, 200, [("Content-Type", "application/xml")], PAGE.replace(b"</YDF>", b"<Url>%s</Url></YDF>"
-                                                                                 % target.encode()))
-
-
-def utf16_echo(connection, target, headers):
-    respond(connection, 200, [("Content-Type", "application/xml")], ("<YDF>%s</YDF>" % target).encode("utf-16"))
-
-
-def agent_echo(connection, target, headers):
-    """The page, telling which User-Agent asked (a provider that varies)."""
-    respond(connection, 200, [("Content-Type", "application/xml"), ("Vary", "User-Agent")],
-            PAGE.replace(b"</YDF>", b"<Agent>%s</Agent></YDF>" % headers.get("user-agent", "").encode()))
-
-
-def forged_spent(connection, target, headers):
-    respond(connection, 503, [("X-Norrow-Relay", "spent")], b"")
-
-
-def html(connection, target, headers):
-    respond(connection, 200, [("Content-Type", "text/html")], b"<html>maintenance</html>")
-
-
 def reset(connection, target, headers):
     connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
@@ -134,10 +91,32 @@ def trickle(connection, target, headers):
         connection.sendall(bytes([byte]))
 
 
-BEHAVIOURS = {"page": answer_page, "headers": headers_echo, "r301": redirect(301), "r302": redirect(302),
-              "r307": redirect(307), "r308": redirect(308), "e400": error_echo(400), "e403": error_echo(403),
-              "e500": error_echo(500), "e503": error_echo(503), "echo": body_echo, "utf16": utf16_echo,
-              "agent": agent_echo, "spent": forged_spent, "html": html, "reset": reset, "trickle": trickle}
+def answer(make):
+    """A behaviour that answers (status, headers, body) = make(request target, headers)."""
+    return lambda connection, target, headers: respond(connection, *make(target, headers))
+
+
+XML = ("Content-Type", "application/xml")
+BEHAVIOURS = {
+    "page": answer(lambda t, h: (200, [XML], PAGE)),
+    # the request URL in every header that a browser follows
+    "headers": answer(lambda t, h: (200, [XML, ("Link", "<%s>" % t), ("Content-Location", t), ("X-Echo", t),
+                                          ("Refresh", "0; url=" + t), ("Set-Cookie", "q=" + t),
+                                          ("Vary", "User-Agent")], PAGE)),
+    "echo": answer(lambda t, h: (200, [XML], PAGE.replace(b"</YDF>", b"<Url>%s</Url></YDF>" % t.encode()))),
+    "utf16": answer(lambda t, h: (200, [XML], ("<YDF>%s</YDF>" % t).encode("utf-16"))),
+    "agent": answer(lambda t, h: (200, [XML, ("Vary", "User-Agent")], PAGE.replace(
+        b"</YDF>", b"<Agent>%s</Agent></YDF>" % h.get("user-agent", "").encode()))),
+    "spent": answer(lambda t, h: (503, [("X-Norrow-Relay", "spent")], b"")),
+    "html": answer(lambda t, h: (200, [("Content-Type", "text/html")], b"<html>maintenance</html>")),
+    "reset": reset,
+    "trickle": trickle,
+}
+for _status in (301, 302, 307, 308):
+    BEHAVIOURS["r%d" % _status] = answer(lambda t, h, status=_status: (status, [("Location", t)], b""))
+for _status in (400, 403, 500, 503):
+    BEHAVIOURS["e%d" % _status] = answer(lambda t, h, status=_status: (
+        status, [("Content-Type", "text/html")], ("<p>bad request %s</p>" % t).encode()))
 
 
 class Resolver:
