@@ -165,7 +165,7 @@ PROVIDER_BEHAVIOURS = [
     ("a 200 that echoes it in UTF-16", "utf16", 502, 1),
     ("a 200 that is HTML", "html", 502, 1),
     ("a 503 with the relay's own mark of a spent budget", "spent", 502, 2),
-    ("a reset of every connection", "reset", 502, 2),
+    ("a reset of every connection, kept ones too", "reset", 502, 2),
     ("a trickle, a byte every 8 s", "trickle", 504, 1),
 ]
 

@@ -14,11 +14,11 @@ PAGE = (b'<?xml version="1.0" encoding="UTF-8"?>\n<YDF><ResultInfo><Count>0</Cou
 
 
 class Provider:
-    """A provider on 127.0.0.1 with the certificate `pem` and key `key`. The
-    value of a request's query parameter, up to its first "x", picks what it
-    does (BEHAVIOURS); every request is kept in `requests` as (request line,
-    headers as a dict of lower-case names, the bytes that followed the head
-    within 0.3 s)."""
+    """A provider on 127.0.0.1 with the certificate `pem` and key `key`,
+    keeping connections open for more requests. The value of a request's
+    query parameter, up to its first "x", picks what it does (BEHAVIOURS);
+    every request is kept in `requests` as (request line, headers as a dict
+    of lower-case names, the bytes that followed the head within 0.3 s)."""
 
     def __init__(self, pem, key):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -41,33 +41,40 @@ class Provider:
     def _serve(self, raw):
         try:
             connection = self.context.wrap_socket(raw, server_side=True)
-            connection.settimeout(2)
-            head = b""
-            while b"\r\n\r\n" not in head and len(head) < 65536:
-                chunk = connection.recv(4096)
-                if not chunk:
-                    return
-                head += chunk
-            head, rest = head.split(b"\r\n\r\n", 1)
-            connection.settimeout(0.3)
-            try:
-                rest += connection.recv(4096)
-            except (socket.timeout, ssl.SSLError):
+            while self._answer(connection):
                 pass
-            lines = head.decode("latin-1").split("\r\n")
-            headers = {}
-            for line in lines[1:]:
-                name, _, value = line.partition(":")
-                headers[name.strip().lower()] = value.strip()
-            self.requests.append((lines[0], headers, rest))
-            target = lines[0].split(" ")[1]
-            query = next((p[6:] for p in target.split("?", 1)[-1].split("&") if p.startswith("query=")), "")
-            BEHAVIOURS.get(query.split("x")[0], BEHAVIOURS["page"])(connection, target, headers)
-            connection.close()
         except (OSError, ssl.SSLError):
             pass
         finally:
             raw.close()
+
+    def _answer(self, connection):
+        """Reads one request and answers it; whether the connection is kept
+        for another (unless the request or the behaviour ends it)."""
+        connection.settimeout(5)
+        head = b""
+        while b"\r\n\r\n" not in head and len(head) < 65536:
+            chunk = connection.recv(4096)
+            if not chunk:
+                return False
+            head += chunk
+        head, rest = head.split(b"\r\n\r\n", 1)
+        connection.settimeout(0.3)
+        try:
+            rest += connection.recv(4096)
+        except (socket.timeout, ssl.SSLError):
+            pass
+        lines = head.decode("latin-1").split("\r\n")
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        self.requests.append((lines[0], headers, rest))
+        target = lines[0].split(" ")[1]
+        query = next((p[6:] for p in target.split("?", 1)[-1].split("&") if p.startswith("query=")), "")
+        behaviour = BEHAVIOURS.get(query.split("x")[0], BEHAVIOURS["page"])
+        behaviour(connection, target, headers)
+        return behaviour not in (reset, trickle) and headers.get("connection", "").lower() != "close"
 
     def stop(self):
         self.listener.close()
@@ -75,8 +82,7 @@ class Provider:
 
 def respond(connection, status, headers, body):
     head = "HTTP/1.1 %d Whatever\r\n" % status + "".join("%s: %s\r\n" % h for h in headers)
-    connection.sendall(head.encode("latin-1") + b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body)
-                       + body)
+    connection.sendall(head.encode("latin-1") + b"Content-Length: %d\r\n\r\n" % len(body) + body)
 
 
 def reset(connection, target, headers):
