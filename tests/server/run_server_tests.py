@@ -39,8 +39,8 @@ import tempfile
 import threading
 import time
 
-sys.path[:0] = [os.path.join(os.path.dirname(os.path.abspath(__file__)), folder) for folder in ("..", "../support")]
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.dirname(os.path.abspath(__file__)),
+                os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")]
 from checks import (WINE_EMULATED, Tally, free_port, run_to_files, start_services,  # noqa: E402
                     stop_services)
 from stand_ins import PAGE, Provider, Resolver  # noqa: E402
