@@ -37,7 +37,7 @@ const APPID = /^appid=[A-Za-z0-9._~-]*$/;
 
 const ERRORS = {
     400: 'the relay passes only the plug-in\'s own search parameters',
-    405: 'only GET',
+    405: 'only GET and HEAD',
     429: 'too many searches from this address: try again in a minute',
     502: 'the search service cannot be reached',
     503: 'the day\'s searches through this server are used up: try again tomorrow',
