@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing Norrow needs on Debian 12, where missing.
 #   setup.sh native   the native build and the demo: compilers, libraries
-#   setup.sh server   the server information: nginx and PHP-FPM with mbstring,
-#                     and wrk for its tests
+#   setup.sh server   the server information: nginx with its njs module (the
+#                     search relay) and PHP-FPM with mbstring, and wrk for
+#                     its tests
 #   setup.sh dist     the release: the 32-bit Windows cross compiler, zip,
 #                     osslsigncode and openssl for signing
 #   setup.sh          everything: all of the above, Wine for the 32-bit
@@ -20,7 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
-server=(nginx php-fpm php-mbstring wrk)
+server=(nginx libnginx-mod-http-js php-fpm php-mbstring wrk)
 dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip python3 osslsigncode openssl)
 case "${1:-all}" in
   native) packages=("${native[@]}") ;;
