@@ -100,6 +100,9 @@ windows_suite() {
   mkdir "$home/.wine"
   WINEPREFIX=$home/.wine wineserver -f -p >/dev/null 2>&1 </dev/null &
   bystander=$!
+  # Should ctest be interrupted before its fixture's cleanup, no Wine server
+  # and no scratch folder stays behind.
+  trap 'cmake/wine-server stop >/dev/null 2>&1; WINEPREFIX=$home/.wine wineserver -k >/dev/null 2>&1; rm -rf "$home"' EXIT
   HOME=$home LC_ALL=C xvfb-run -a ctest --preset mingw -j "$(nproc)" --timeout "$timeout" \
     > build/mingw-ctest.log 2>&1 || true
   show build/mingw-ctest.log
@@ -108,6 +111,7 @@ windows_suite() {
   WINEPREFIX=$home/.wine wineserver -k >/dev/null 2>&1 || true
   wait "$bystander" 2>/dev/null || true
   rm -rf "$home"
+  trap - EXIT
 }
 
 # Notes "untouched 2/2" when the other prefix's Wine server still runs and
