@@ -17,6 +17,7 @@ case "$program" in
   threads) i686-w64-mingw32-g++-posix -O1 -static -o "$out/$program.exe" tests/emulation/threads.cpp ;;
   winhttp)
     i686-w64-mingw32-g++-posix -O1 -static -o "$out/$program.exe" tests/emulation/winhttp.cpp -lwinhttp
+    rm -f "$out/port"
     python3 tests/emulation/keepalive_server.py > "$out/port" 2>/dev/null &
     server=$!
     until [ -s "$out/port" ]; do sleep 0.1; done
