@@ -6,8 +6,11 @@ import subprocess
 import sys
 import tempfile
 
-# Set by build/wine.env where Wine's 32-bit programs run under qemu-user.
-WINE_EMULATED = os.environ.get("NORROW_WINE_WAY") == "emulated"
+# Where Wine's 32-bit programs run under qemu-user, scripts/ia32 has left
+# build/wine.env (which cmake/wine-run reads), whoever runs the tests.
+WINE_EMULATED = (os.environ.get("NORROW_WINE_WAY") == "emulated" or
+                 os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                             "..", "..", "build", "wine.env")))
 
 
 class Tally:

@@ -1,0 +1,65 @@
+# Run by ctest (through the include file that norrow_gtest_groups writes):
+# lists the cases of `executable` under `emulator`, writes `tests_file` with one
+# test for each suite (its cases but those of `own_process`) and one for each
+# case of `own_process`, and includes it. Listed again only when the program
+# is newer than the list.
+if(NOT EXISTS "${tests_file}" OR NOT "${tests_file}" IS_NEWER_THAN "${executable}")
+  execute_process(COMMAND ${emulator} ${executable} --gtest_list_tests
+    WORKING_DIRECTORY "${working_dir}" TIMEOUT 300
+    OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    # A test that fails, so that the run says why instead of running nothing.
+    file(WRITE "${tests_file}" "add_test([==[${target}-list]==] sh -c [==[echo 'listing the cases failed (${status}): ${errors}'; exit 1]==])\n")
+    include("${tests_file}")
+    return()
+  endif()
+  string(REPLACE "\r" "" listing "${listing}")
+  string(REPLACE ";" "\\;" listing "${listing}")
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(suite "")
+  set(suites "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([A-Za-z_][A-Za-z0-9_/]*)\\.$")  # "Suite." or "Prefix/Suite."
+      set(suite "${CMAKE_MATCH_1}")
+      list(APPEND suites "${suite}")
+      set(cases_${suite} "")
+    elseif(suite AND line MATCHES "^  ([A-Za-z0-9_/]+)")  # "  Case" or "  Case/0  # GetParam() = ..."
+      list(APPEND cases_${suite} "${suite}.${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  set(content "")
+  foreach(suite IN LISTS suites)
+    set(apart "")
+    set(together 0)
+    foreach(case IN LISTS cases_${suite})
+      list(FIND own_process "${case}" at)
+      if(at GREATER -1)
+        list(APPEND apart "${case}")
+      else()
+        math(EXPR together "${together} + 1")
+      endif()
+    endforeach()
+    set(runs "")
+    if(together GREATER 0)
+      string(REPLACE ";" ":" minus "${apart}")
+      set(filter "${suite}.*")
+      if(apart)
+        set(filter "${filter}:-${minus}")
+      endif()
+      list(APPEND runs "${suite}|${filter}")
+    endif()
+    foreach(case IN LISTS apart)
+      list(APPEND runs "${case}|${case}")
+    endforeach()
+    foreach(run IN LISTS runs)
+      string(REPLACE "|" ";" run "${run}")
+      list(GET run 0 name)
+      list(GET run 1 filter)
+      string(APPEND content
+        "add_test([==[${name}]==] ${emulator} [==[${executable}]==] [==[--gtest_filter=${filter}]==])\n"
+        "set_tests_properties([==[${name}]==] PROPERTIES WORKING_DIRECTORY [==[${working_dir}]==] ${properties})\n")
+    endforeach()
+  endforeach()
+  file(WRITE "${tests_file}" "${content}")
+endif()
+include("${tests_file}")
