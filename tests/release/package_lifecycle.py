@@ -99,20 +99,22 @@ class Provider(http.server.BaseHTTPRequestHandler):
 
 
 def start_provider():
-    """The stand-in on a port of loopback, with a certificate for PROVIDER
-    that PROVIDER_CA (itself) vouches for; returns the port."""
+    """The stand-in at PROVIDER, port 443 (this root's own loopback: its
+    /etc/hosts names it), with a certificate for PROVIDER that PROVIDER_CA
+    (itself) vouches for."""
+    with open("/etc/hosts", "a") as f:
+        f.write("127.0.0.1 %s\n" % PROVIDER)
     key = "/tmp/provider-key.pem"
     made = run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                 "-out", PROVIDER_CA, "-days", "2", "-subj", "/CN=" + PROVIDER,
                 "-addext", "subjectAltName=DNS:" + PROVIDER])
     if made.returncode != 0:
         raise RuntimeError(made.stderr)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Provider)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 443), Provider)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(PROVIDER_CA, key)
     server.socket = context.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
 
 
 def start_services():
@@ -217,18 +219,17 @@ def check_installed(checks):
                   "logs not for everyone", problems)
 
 
-def install_configuration(checks, data, port):
+def install_configuration(checks, data):
     """A broken configuration is refused and serves nothing; a good one goes
     live and enables the site. Returns the answers it gives, or None."""
-    route = ["--route", "%s:443=127.0.0.1:%d" % (PROVIDER, port)]
-    refused = run(["norrow-install-config"] + route + [os.path.join(data, "broken.ini")])
+    refused = run(["norrow-install-config", os.path.join(data, "broken.ini")])
     problems = [] if refused.returncode == 1 else ["exit status %d" % refused.returncode]
     problems += ["%s made" % p for p in KEPT[:2] + [ENABLED] if os.path.lexists(p)]
     checks.report("a broken configuration is refused; the site stays disabled", problems)
     unanswered(checks, "after the refusal, still nothing answers")
 
     began = time.monotonic()
-    installed = run(["norrow-install-config"] + route + [os.path.join(data, "serverinfo.ini")])
+    installed = run(["norrow-install-config", os.path.join(data, "serverinfo.ini")])
     seconds = time.monotonic() - began
     problems = [] if installed.returncode == 0 else [installed.stderr[-1500:]]
     link = os.readlink(ENABLED) if os.path.islink(ENABLED) else None
@@ -267,7 +268,7 @@ def lifecycle(checks, options):
     # maintainer scripts may reload the nginx and PHP-FPM of this root.
     if os.path.exists("/usr/sbin/policy-rc.d"):
         os.remove("/usr/sbin/policy-rc.d")
-    port = start_provider()
+    start_provider()
     if not step(checks, times, "apt install of the older package", *apt("install", options.old)):
         return times
     check_installed(checks)
@@ -278,7 +279,7 @@ def lifecycle(checks, options):
     site = open(SITE).read()
     with open(SITE, "w") as f:
         f.write(site.replace("server_name serverinfo.norrow.example;", "server_name %s;" % HOST))
-    expected = install_configuration(checks, options.data, port)
+    expected = install_configuration(checks, options.data)
     if expected is None:
         return times
     answered(checks, "the installed site serves the server information (PHP-FPM) and relays a "
@@ -286,9 +287,12 @@ def lifecycle(checks, options):
     checks.report("nginx made the relay's cache", [] if os.path.isdir(RELAY_CACHE) else ["no " + RELAY_CACHE])
     before = files_of(KEPT)
 
-    if step(checks, times, "apt install of the newer package (the upgrade)", *apt("install", options.new)):
+    upgrade, seconds = apt("install", options.new)
+    if step(checks, times, "apt install of the newer package (the upgrade)", upgrade, seconds):
         after = files_of(KEPT)
         problems = ["%s changed" % p for p in KEPT if before.get(p) != after.get(p)]
+        problems += [line for line in (upgrade.stdout + upgrade.stderr).splitlines()
+                     if line.startswith("norrow-server:")]
         if "server_name %s;" % HOST not in open(SITE).read():
             problems.append("the maker's server_name is lost")
         if not os.path.islink(ENABLED):
@@ -313,6 +317,10 @@ def main():
     parser.add_argument("--new", required=True, help="the newer package")
     parser.add_argument("--data", required=True, help="the folder of the configurations")
     options = parser.parse_args()
+    if os.getpid() != 1:
+        print("FAIL package_lifecycle.py installs packages: it runs only as the first process of a "
+              "throwaway root (tests/support/throwaway_root.sh), not here")
+        return 2
     checks = Tally()
     times = lifecycle(checks, options)
     print("times: " + ", ".join("%s %.1f s" % step for step in times))
