@@ -448,6 +448,23 @@ MACHINE_PATHS = ["/etc/norrow", "/usr/share/norrow", "/usr/sbin/norrow-install-c
                  "/var/lib/nginx/norrow-relay"]
 
 
+# What package_lifecycle.py needs in the throwaway root (where /tmp is empty).
+LIFECYCLE_FILES = ["tests/release/package_lifecycle.py", "tests/support/checks.py"]
+
+
+def older_tree(script, work):
+    """A copy of what the package is built of, whose site ends with one more
+    line, as an older version's would differ: returns its build script."""
+    tree = os.path.join(work, "older")
+    for name in ("CMakeLists.txt", "debian", "server", os.path.relpath(script, SOURCE)):
+        source, target = os.path.join(SOURCE, name), os.path.join(tree, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        (shutil.copytree if os.path.isdir(source) else shutil.copy2)(source, target)
+    with open(os.path.join(tree, "server", "nginx.conf"), "a") as f:
+        f.write("# (the older version's site)\n")
+    return os.path.join(tree, os.path.relpath(script, SOURCE))
+
+
 def machine_state():
     state = {p: sha256(p) if os.path.exists(p) else None for p in MACHINE_FILES}
     state.update({p: os.path.lexists(p) for p in MACHINE_PATHS})
@@ -466,8 +483,10 @@ def check_package(checks, options):
     try:
         shared = os.path.join(work, "shared")
         debs = {}
-        for kind, version in (("old", ["--version", "0.9"]), ("new", [])):
-            built = run([options.deb, "--out", shared] + version, timeout=600)
+        for kind, script, version in (("old", older_tree(options.deb, work), ["--version", "0.9"]),
+                                      ("new", options.deb, [])):
+            built = subprocess.run([script, "--out", shared] + version, timeout=600, capture_output=True,
+                                   text=True, env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())))
             found = re.findall(r"^server-deb: (.*\.deb)$", built.stdout, re.M)
             if built.returncode != 0 or not found:
                 checks.report("the %s package builds" % kind, [built.stdout + built.stderr])
@@ -482,14 +501,18 @@ def check_package(checks, options):
         checks.report("lintian: no error and no warning", findings + (
             [] if linted.returncode == 0 else ["lintian exits %d: %s" % (linted.returncode, linted.stderr)]))
 
+        # The lifecycle's script and what it uses, where the root sees them.
+        for name in LIFECYCLE_FILES:
+            os.makedirs(os.path.dirname(os.path.join(shared, name)), exist_ok=True)
+            shutil.copy(os.path.join(SOURCE, name), os.path.join(shared, name))
+        shutil.copytree(os.path.join(SOURCE, "tests", "release", "data"), os.path.join(shared, "data"))
         before = machine_state()
         began = time.monotonic()
         inside = subprocess.run(
             [os.path.join(SOURCE, "tests", "support", "throwaway_root.sh"), os.path.join(work, "root"),
-             shared, "python3", os.path.join(SOURCE, "tests", "release", "package_lifecycle.py"),
+             shared, "python3", "/mnt/shared/" + LIFECYCLE_FILES[0],
              "--old", "/mnt/shared/" + os.path.basename(debs["old"]),
-             "--new", "/mnt/shared/" + os.path.basename(new),
-             "--data", os.path.join(SOURCE, "tests", "release", "data")],
+             "--new", "/mnt/shared/" + os.path.basename(new), "--data", "/mnt/shared/data"],
             timeout=600, capture_output=True, text=True)
         print(inside.stdout, end="")
         checks.report("the package's lifecycle in a throwaway root (%.1f s in all)" % (time.monotonic() - began),

@@ -42,6 +42,8 @@ PLUGIN_BODY = ('--kiritori\r\nContent-Disposition: form-data; name="version"\r\n
 SEARCH = "/norrow/relay/geocoder?appid=-&query=%93%8C%8B%9E&ei=SJIS&result=10&output=xml"
 ANSWER = b'<?xml version="1.0" encoding="UTF-8"?>\n<YDF><ResultInfo><Count>0</Count></ResultInfo></YDF>\n'
 SITE = "/etc/nginx/sites-available/norrow"
+SERVER_NAME = "/etc/norrow/server-name.conf"  # the site's name, the maker's
+OLDER_SITE = "# (the older version's site)"   # the older package's site ends so
 ENABLED = "/etc/nginx/sites-enabled/norrow"
 KEPT = ["/etc/norrow/serverinfo.ini", "/etc/norrow/serverinfo.ini.last-good",
         "/etc/norrow/relay-upstreams.conf", "/etc/norrow/relay-locations.conf"]
@@ -54,11 +56,11 @@ def run(command, **kwargs):
 
 
 def apt(*arguments):
-    """apt-get as a maker runs it (without questions): (result, seconds)."""
+    """apt-get as a maker runs it, with no answer to any question (a
+    question about a configuration file fails it): (result, seconds)."""
     environment = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     began = time.monotonic()
-    result = run(["apt-get", "-y", "-o", "Dpkg::Options::=--force-confdef",
-                  "-o", "Dpkg::Options::=--force-confold"] + list(arguments), env=environment)
+    result = run(["apt-get", "-y"] + list(arguments), env=environment, stdin=subprocess.DEVNULL)
     return result, time.monotonic() - began
 
 
@@ -199,6 +201,8 @@ def check_installed(checks):
         problems.append("/etc/norrow is %o %s:%s" % mode_of("/etc/norrow"))
     if not os.path.isfile("/etc/norrow/serverinfo.example.ini"):
         problems.append("no example configuration in /etc/norrow")
+    if "\nserver_name serverinfo.norrow.example;" not in open(SERVER_NAME).read():
+        problems.append("%s does not name the example's host" % SERVER_NAME)
     problems += ["%s is there before a configuration is installed" % p for p in KEPT if os.path.exists(p)]
     if not os.path.isfile(SITE) or os.path.lexists(ENABLED):
         problems.append("the site is not in sites-available, or is enabled")
@@ -214,7 +218,8 @@ def check_installed(checks):
     for log in LOGS:
         if not os.path.exists(log) or mode_of(log)[0] & 0o007:
             problems.append("%s: missing, or readable by everyone" % log)
-    checks.report("installed: the user norrow, /etc/norrow 0750 root:norrow with the example only, "
+    checks.report("installed: the user norrow, /etc/norrow 0750 root:norrow with the example and "
+                  "the site's name only, "
                   "the site disabled, the pool, the scripts, norrow-install-config on the PATH, "
                   "logs not for everyone", problems)
 
@@ -275,30 +280,29 @@ def lifecycle(checks, options):
     checks.report("nginx and PHP-FPM start", start_services())
     unanswered(checks, "before a configuration is installed, nothing answers plug-ins")
 
-    # The maker sets the site's server_name, as the README says.
-    site = open(SITE).read()
-    with open(SITE, "w") as f:
-        f.write(site.replace("server_name serverinfo.norrow.example;", "server_name %s;" % HOST))
+    # The maker names the site, as the README says.
+    with open(SERVER_NAME, "w") as f:
+        f.write("server_name %s;\n" % HOST)
     expected = install_configuration(checks, options.data)
     if expected is None:
         return times
     answered(checks, "the installed site serves the server information (PHP-FPM) and relays a "
              "search to the provider with the secret id (nginx)", *expected)
     checks.report("nginx made the relay's cache", [] if os.path.isdir(RELAY_CACHE) else ["no " + RELAY_CACHE])
-    before = files_of(KEPT)
+    before = files_of(KEPT + [SERVER_NAME])
 
     upgrade, seconds = apt("install", options.new)
     if step(checks, times, "apt install of the newer package (the upgrade)", upgrade, seconds):
-        after = files_of(KEPT)
-        problems = ["%s changed" % p for p in KEPT if before.get(p) != after.get(p)]
+        after = files_of(KEPT + [SERVER_NAME])
+        problems = ["%s changed" % p for p in before if before[p] != after.get(p)]
         problems += [line for line in (upgrade.stdout + upgrade.stderr).splitlines()
                      if line.startswith("norrow-server:")]
-        if "server_name %s;" % HOST not in open(SITE).read():
-            problems.append("the maker's server_name is lost")
+        if OLDER_SITE in open(SITE).read():
+            problems.append("the site is the older version's")
         if not os.path.islink(ENABLED):
             problems.append("the site is disabled")
-        checks.report("the upgrade keeps the live configuration, its last good copy, the relay's "
-                      "snippets and the maker's site", problems)
+        checks.report("the upgrade, without a question, installs the new site and keeps the site's "
+                      "name, the live configuration, its last good copy and the relay's snippets", problems)
         answered(checks, "after the upgrade, the same answers", *expected)
 
     if step(checks, times, "apt remove", *apt("remove", "norrow-server")):
