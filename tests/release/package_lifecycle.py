@@ -51,6 +51,23 @@ LOGS = ["/var/log/nginx/norrow-access.log", "/var/log/nginx/norrow-error.log"]
 RELAY_CACHE = "/var/lib/nginx/norrow-relay"
 
 
+# What changes whatever a package does (apt's and dpkg's records, their logs,
+# caches), left out when the files before the install and after the purge
+# are compared.
+VOLATILE = ("/var/lib/dpkg/", "/var/lib/apt/", "/var/cache/", "/var/log/apt/", "/var/log/dpkg.log",
+            "/var/log/alternatives.log")
+
+
+def tree():
+    """Every path under /etc, /usr and /var, the volatile ones left out."""
+    found = set()
+    for top in ("/etc", "/usr", "/var"):
+        for folder, folders, names in os.walk(top):
+            found.update(p for p in (os.path.join(folder, n) for n in folders + names)
+                         if not p.startswith(VOLATILE))
+    return found
+
+
 def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, **kwargs)
 
@@ -120,7 +137,8 @@ def start_provider():
 
 
 def start_services():
-    """PHP-FPM and nginx as their init scripts would start them."""
+    """PHP-FPM and nginx as their init scripts would start them (no init
+    system runs here)."""
     os.makedirs("/run/php", exist_ok=True)
     problems = []
     for command in (["php-fpm8.2"], ["nginx"]):
@@ -274,10 +292,12 @@ def lifecycle(checks, options):
     if os.path.exists("/usr/sbin/policy-rc.d"):
         os.remove("/usr/sbin/policy-rc.d")
     start_provider()
+    # A server where nginx and PHP-FPM run: the package reloads them.
+    checks.report("nginx and PHP-FPM start", start_services())
+    began = tree()
     if not step(checks, times, "apt install of the older package", *apt("install", options.old)):
         return times
     check_installed(checks)
-    checks.report("nginx and PHP-FPM start", start_services())
     unanswered(checks, "before a configuration is installed, nothing answers plug-ins")
 
     # The maker names the site, as the README says.
@@ -286,8 +306,9 @@ def lifecycle(checks, options):
     expected = install_configuration(checks, options.data)
     if expected is None:
         return times
-    answered(checks, "the installed site serves the server information (PHP-FPM) and relays a "
-             "search to the provider with the secret id (nginx)", *expected)
+    answered(checks, "the installed site serves the server information (the pool, which PHP-FPM "
+             "runs since the package reloaded it) and relays a search to the provider with the "
+             "secret id (nginx)", *expected)
     checks.report("nginx made the relay's cache", [] if os.path.isdir(RELAY_CACHE) else ["no " + RELAY_CACHE])
     before = files_of(KEPT + [SERVER_NAME])
 
@@ -312,6 +333,10 @@ def lifecycle(checks, options):
         unanswered(checks, "after remove, nothing answers plug-ins")
     if step(checks, times, "apt purge", *apt("purge", "norrow-server")):
         check_purged(checks)
+        ended = tree()
+        checks.report("after the purge, no file more or less than before the install",
+                      ["left: " + p for p in sorted(ended - began)] +
+                      ["gone: " + p for p in sorted(began - ended)])
     return times
 
 
