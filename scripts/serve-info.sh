@@ -5,18 +5,22 @@
 # rewritten into a folder of this run: its port, its copy of the scripts, its
 # live configuration, installed from FILE by server/install-config with the
 # search relay that FILE asks for (install another there with the command the
-# banner shows). Started as root, the workers run as nobody. Logs go to
-# standard output (access) and standard error (errors). SIGINT or SIGTERM
-# stops both, and this exits 0.
+# banner shows). Started as root, the workers run as nobody, and the run's
+# folder is in /run (nobody could not reach a private TMPDIR). Logs go to
+# standard output (access) and standard error (errors); the relay's log is
+# relay.log in the run's folder. SIGINT or SIGTERM stops both, and this
+# exits 0.
 #   serve-info.sh --port N --config FILE [--no-limits] [--forwarded-for]
-#                 [--route NAME:PORT=ADDR:PORT]...
-# --no-limits drops the server information's rate and the connection limit
-# per address (for load and functional tests from one address; the relay's
-# rate is the configuration's requests_per_minute); --forwarded-for takes
+#                 [--route NAME:PORT=ADDR:PORT]... [--resolver ADDR:PORT]
+# --no-limits drops the server information's rate, the connection limit per
+# address and the relay's overall ceiling (for load and functional tests
+# from one address; the relay's rate per client is the configuration's
+# requests_per_minute); --forwarded-for takes
 # each client's address from X-Forwarded-For (for a load test that stands in
 # for many clients); --route makes the relay connect to ADDR:PORT for the
-# upstream NAME:PORT (a stand-in, its certificate still checked for NAME).
-# None of them belongs in a deployed site.
+# upstream NAME:PORT (a stand-in, its certificate still checked for NAME);
+# --resolver makes it resolve the others' names there, not with the
+# nameservers of /etc/resolv.conf. None of them belongs in a deployed site.
 # Exit status: 2 for bad usage or a configuration that is refused, 1 when a
 # server does not start or stops by itself.
 set -euo pipefail
@@ -29,7 +33,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 fail() { echo "serve-info: $1" >&2; exit "${2:-2}"; }
 
-port='' config='' limits=on forwarded=off routes=()
+port='' config='' limits=on forwarded=off routes=() resolver=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --port) [ $# -ge 2 ] || fail "--port needs a value"; port=$2; shift 2 ;;
@@ -37,7 +41,8 @@ while [ $# -gt 0 ]; do
     --no-limits) limits=off; shift ;;
     --forwarded-for) forwarded=on; shift ;;
     --route) [ $# -ge 2 ] || fail "--route needs a value"; routes+=(--route "$2"); shift 2 ;;
-    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE [--no-limits] [--forwarded-for] [--route NAME:PORT=ADDR:PORT]...)" ;;
+    --resolver) [ $# -ge 2 ] || fail "--resolver needs a value"; resolver=(--resolver "$2"); shift 2 ;;
+    *) fail "unknown argument '$1' (usage: serve-info --port N --config FILE [--no-limits] [--forwarded-for] [--route NAME:PORT=ADDR:PORT]... [--resolver ADDR:PORT])" ;;
   esac
 done
 [[ "$port" =~ ^[0-9]{1,5}$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
@@ -46,6 +51,8 @@ done
 [ -r "$config" ] || fail "cannot read $config"
 fpm_program=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
 [ -n "$fpm_program" ] || fail "php-fpm is not installed (./norrow setup)"
+njs_module=/usr/lib/nginx/modules/ngx_http_js_module.so
+[ -f "$njs_module" ] || fail "nginx's njs module is not installed (./norrow setup)"
 
 # The workers' user: nobody when started as root, else the user who starts this.
 if [ "$(id -u)" -eq 0 ]; then
@@ -53,11 +60,17 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   user=$(id -un) group=$(id -gn)
 fi
-run=$(mktemp -d "${TMPDIR:-/tmp}/norrow-serve-info.XXXXXX")
+if [ "$(id -u)" -eq 0 ] && [ -d /run ] && [ -w /run ]; then
+  run=$(mktemp -d /run/norrow-serve-info.XXXXXX)
+else
+  run=$(mktemp -d "${TMPDIR:-/tmp}/norrow-serve-info.XXXXXX")
+fi
 chmod 755 "$run"
 trap 'rm -rf "$run"' EXIT
 mkdir "$run/www" "$run/temp"
-cp "$root/server/downloadinfo.php" "$root/server/configuration.php" "$run/www/"
+install -d -m 0700 -o "$user" -g "$group" "$run/state"
+cp "$root/server/downloadinfo.php" "$root/server/configuration.php" "$root/server/relay.js" \
+   "$root/server/relay-budget.php" "$run/www/"
 install -d -m 0750 -g "$group" "$run/etc"
 live=$run/etc/serverinfo.ini
 
@@ -84,7 +97,8 @@ rewrite() {
 site_changes=()
 if [ "$limits" = off ]; then
   site_changes+=('limit_conn norrow_serverinfo_conn 10;' '# (limits off: serve-info --no-limits)'
-                 'limit_req zone=norrow_serverinfo_rate burst=20 nodelay;' '# (limits off)')
+                 'limit_req zone=norrow_serverinfo_rate burst=20 nodelay;' '# (limits off)'
+                 'auth_request /norrow/relay-budget;' '# (no ceiling: limits off)')
 fi
 if [ "$forwarded" = on ]; then
   site_changes+=('server_tokens off;'
@@ -96,6 +110,9 @@ rewrite nginx.conf \
   '/var/www/norrow' "$run/www" \
   '/etc/norrow/' "$run/etc/" \
   '/var/lib/nginx/norrow-relay' "$run/cache" \
+  '/var/lib/norrow/' "$run/state/" \
+  '/run/norrow-relay.sock' "$run/relay.sock" \
+  '/var/log/nginx/norrow-relay.log' "$run/relay.log" \
   '/var/log/nginx/norrow-access.log' '/dev/stdout' \
   '/var/log/nginx/norrow-error.log' 'stderr' \
   'unix:/run/php/norrow-fpm.sock' "unix:$run/php-fpm.sock" \
@@ -106,7 +123,7 @@ rewrite php-fpm-pool.conf \
   'user = norrow' "user = $user" \
   'group = norrow' "group = $group" \
   'listen = /run/php/norrow-fpm.sock' "listen = $run/php-fpm.sock" \
-  '/var/www/norrow/:/etc/norrow/' "$run/www/:$run/etc/" > "$run/pool.conf"
+  '/var/www/norrow/:/etc/norrow/:/var/lib/norrow/' "$run/www/:$run/etc/:$run/state/" > "$run/pool.conf"
 ln -s /etc/nginx/fastcgi_params "$run/fastcgi_params"
 
 cat > "$run/php-fpm.conf" <<EOF
@@ -117,6 +134,7 @@ daemonize = no
 include = $run/pool.conf
 EOF
 cat > "$run/nginx.conf" <<EOF
+load_module $njs_module;
 daemon off;
 worker_processes 1;
 worker_rlimit_nofile 8192;
@@ -136,7 +154,7 @@ http {
 EOF
 
 # The live configuration, and the relay it asks for (nginx checks it now).
-install_config=(php "$root/server/install-config" --nginx "$run/nginx.conf" "${routes[@]}")
+install_config=(php "$root/server/install-config" --nginx "$run/nginx.conf" "${routes[@]}" "${resolver[@]}")
 "${install_config[@]}" "$config" "$live" >/dev/null 2>"$run/install.log" || {
   grep -v -e '^install-config: .* is now' -e '^install-config: nginx did not reload' "$run/install.log" >&2 || true
   fail "$config is refused (see above)"

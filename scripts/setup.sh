@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing Norrow needs on Debian 12, where missing.
 #   setup.sh native   the native build and the demo: compilers, libraries
-#   setup.sh server   the server information: nginx and PHP-FPM with mbstring,
-#                     and wrk for its tests
+#   setup.sh server   the server information: nginx with its njs module (the
+#                     search relay) and PHP-FPM with mbstring, and wrk for
+#                     its tests
 #   setup.sh dist     the release: the 32-bit Windows cross compiler, zip,
 #                     debhelper and lintian for the server's package,
 #                     osslsigncode and openssl for signing
@@ -21,7 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
-server=(nginx php-fpm php-mbstring wrk)
+server=(nginx libnginx-mod-http-js php-fpm php-mbstring wrk)
 dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip python3 osslsigncode openssl
       debhelper lintian)
 case "${1:-all}" in

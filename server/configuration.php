@@ -16,6 +16,9 @@ const LINE_BYTES = 1022;
 const RELAY_PATHS = ['geocoder' => '/norrow/relay/geocoder', 'localsearch' => '/norrow/relay/localsearch'];
 const RELAY_PORT = 80;
 const RELAY_APPID = '-';
+// Requests that the relay as a whole sends to the provider in any 24 hours,
+// when [relay] daily_budget does not say.
+const DEFAULT_DAILY_BUDGET = 45000;
 
 final class ConfigError extends Exception
 {
@@ -63,6 +66,8 @@ function configuration_table(): array
             'cache_seconds' => new Setting(fn (string $v): int => check_whole_number($v, 0, 86400),
                                            required: false),
             'upstream_ca' => new Setting(check_file_path(...), required: false),
+            'daily_budget' => new Setting(fn (string $v): int => check_whole_number($v, 1, 1000000),
+                                          required: false),
         ],
     ];
 }
@@ -137,6 +142,10 @@ function check_upstream(string $value): array
     $port = $port === '' ? 443 : (int) $port;
     if ($port < 1 || $port > 65535) {
         throw new ConfigError($why);
+    }
+    if (filter_var($bare, FILTER_VALIDATE_IP) !== false) {
+        throw new ConfigError('must name its host by a DNS name, not an IP address: nginx checks the'
+                              . " provider's certificate only against a DNS name, so an address never passes");
     }
     return ['host' => $host, 'port' => $port, 'path' => $path];
 }

@@ -19,10 +19,12 @@ with `norrow serve-info`, and the plug-in configuring itself from it.
       (bench/serverinfo_load.sh)
   ... --only relay
       only the search relay, against the stand-in services behind an nginx
-      that speaks HTTPS with certificates made for the run (the whole run and
-      --only plugin check it too; under Wine, what the plug-in sees of it)
+      that speaks HTTPS with certificates made for the run, a scripted
+      provider and a DNS server (stand_ins.py) (the whole run and --only
+      plugin check it too; under Wine, what the plug-in sees of it)
 """
 import argparse
+import gzip
 import http.client
 import json
 import os
@@ -37,13 +39,23 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path[:0] = [os.path.dirname(os.path.abspath(__file__)),
+                os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")]
 from checks import (WINE_EMULATED, Tally, free_port, run_to_files, start_services,  # noqa: E402
                     stop_services)
+from stand_ins import PAGE, Provider, Resolver  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 INSTALL = os.path.join(ROOT, "server", "install-config")
+RELAY_JS = os.path.join(ROOT, "server", "relay.js")
+BUDGET = os.path.join(ROOT, "server", "relay-budget.php")
+USAGE = os.path.join(ROOT, "server", "relay-usage")
+USAGE_LOG = os.path.join(HERE, "data", "relay.log")  # two days of a relay with daily_budget 2
+USAGE_TABLE = """day         upstream  per-client  ceiling cache hits    used of 2
+2026-12-08         1           1        0          0        50.0%
+2026-12-09         1           1        2          1        50.0%  ran out at 09:59:00
+"""
 EXAMPLE = os.path.join(ROOT, "server", "serverinfo.example.ini")
 PATH = "/norrow/downloadinfo.php"
 BOUNDARY = "kiritori"
@@ -125,6 +137,65 @@ RELAY_PATHS = {"geocoder": "/norrow/relay/geocoder", "localsearch": "/norrow/rel
 SERVICE_PATHS = {"geocoder": "/v1/geocoder", "localsearch": "/v1/localsearch"}
 STATUS_LINES = {"address": "Yahoo!住所検索：通信中にエラーが発生しました.",
                 "local": "Yahoo!ローカルサーチ：通信中にエラーが発生しました."}
+# A search the relay passes on: its query after query=VALUE.
+SEARCH = "&ei=SJIS&result=10&output=xml"
+SCRIPTED = "scripted.norrow.test"  # the scripted provider (stand_ins.Provider)
+MOVING = "moving.norrow.test"      # the same, reached by the name that the stand-in DNS gives
+RELAY_AGENT = "Norrow-relay/1"
+# What a client may see of an answer of the relay's.
+RELAY_HEADERS = {"server", "date", "content-type", "content-length", "connection", "allow"}
+
+# What the provider does (the query value that asks it), and what the relay
+# answers each of two clients asking the same (one with another
+# User-Agent), with the cache on: (name, query value, status, requests the
+# provider gets for both). The trickle is asked once.
+PROVIDER_BEHAVIOURS = [
+    ("a page with the request URL in Link, Content-Location, Refresh, Set-Cookie, X-Echo; Vary",
+     "headers", 200, 1),
+    ("a page that varies by User-Agent", "agent", 200, 1),
+    ("a redirect 301 to the request URL", "r301", 502, 2),
+    ("a redirect 302", "r302", 502, 2),
+    ("a redirect 307", "r307", 502, 2),
+    ("a redirect 308", "r308", 502, 2),
+    ("a 400 page echoing the request URL", "e400", 502, 2),
+    ("a 403 page echoing it", "e403", 502, 2),
+    ("a 500 page echoing it", "e500", 502, 2),
+    ("a 503 page echoing it", "e503", 502, 2),
+    ("a 200 whose XML echoes the request URL", "echo", 502, 1),
+    ("a 200 that echoes it in UTF-16", "utf16", 502, 1),
+    ("a 200 that is HTML", "html", 502, 1),
+    ("a 503 with the relay's own mark of a spent budget", "spent", 502, 2),
+    ("a reset of every connection, kept ones too", "reset", 502, 2),
+    ("a trickle, a byte every 8 s", "trickle", 504, 1),
+]
+
+# What clients send to /norrow/relay/geocoder (after ?; "%d" becomes a
+# number of the run, so that no answer comes from the cache), and the
+# relay's status: (name, method, query, headers, body, status).
+CLIENT_REQUESTS = [
+    ("the plug-in's search", "GET", "appid=-&query=pagex{n}" + SEARCH, {}, None, 200),
+    ("HEAD", "HEAD", "appid=-&query=pagex{n}" + SEARCH, {}, None, 200),
+    ("another User-Agent", "GET", "appid=-&query=pagex{n}" + SEARCH, {"User-Agent": "evil/1"}, None, 200),
+    ("a GET with a body and its length", "GET", "appid=-&query=pagex{n}" + SEARCH, {}, b"GET /x HTTP/1.1\r\n\r\n",
+     200),
+    ("a GET with Expect", "GET", "appid=-&query=pagex{n}" + SEARCH, {"Expect": "100-continue"}, None, 200),
+    ("a GET with a body in chunks", "GET", "appid=-&query=pagex{n}" + SEARCH, {"Transfer-Encoding": "chunked"},
+     b"0\r\n\r\n", 411),
+    ("a query at the encoder's capacity", "GET", "appid=-&query=" + "%93" * 339 + SEARCH, {}, None, 200),
+    ("a query over it", "GET", "appid=-&query=" + "%93" * 339 + "x" + SEARCH, {}, None, 400),
+    ("output=json&callback= (a JSONP API)", "GET", "appid=-&query=pagex{n}&ei=SJIS&result=10&output=json"
+     "&callback=steal", {}, None, 400),
+    ("a parameter of its own", "GET", "appid=-&query=pagex{n}" + SEARCH + "&n=1", {}, None, 400),
+    ("a parameter twice", "GET", "appid=-&query=pagex{n}&query=x" + SEARCH, {}, None, 400),
+    ("appid after the query", "GET", "query=pagex{n}&appid=-" + SEARCH, {}, None, 400),
+    ("no appid", "GET", "query=pagex{n}" + SEARCH, {}, None, 400),
+    ("the parameters out of order", "GET", "appid=-&query=pagex{n}&result=10&ei=SJIS&output=xml", {}, None, 400),
+    ("a lower-case escape", "GET", "appid=-&query=%e6" + SEARCH, {}, None, 400),
+    ("neither a query nor a box", "GET", "appid=-" + SEARCH, {}, None, 400),
+    ("start=0", "GET", "appid=-&query=pagex{n}&ei=SJIS&start=0&result=10&output=xml", {}, None, 400),
+    ("a POST", "POST", "appid=-&query=pagex{n}" + SEARCH, {}, b"x", 405),
+]
+
 # (what fails, the upstream's name, the relay's answer)
 FAILING_UPSTREAMS = [
     ("a stopped upstream", "stopped.norrow.test", 502),
@@ -134,9 +205,10 @@ FAILING_UPSTREAMS = [
 ]
 
 
-def relay_section(per_minute=600, cache=0, ca=None):
+def relay_section(per_minute=600, cache=0, ca=None, budget=1000000):
     return "\n".join(["[relay]", 'public_host = "%s"' % PUBLIC_HOST, "requests_per_minute = %d" % per_minute,
-                      "cache_seconds = %d" % cache] + (['upstream_ca = "%s"' % ca] if ca else []))
+                      "cache_seconds = %d" % cache] + (['upstream_ca = "%s"' % ca] if ca else [])
+                     + (["daily_budget = %d" % budget] if budget is not None else []))
 
 
 def relayed(upstream=UPSTREAM, **changes):
@@ -208,97 +280,90 @@ REQUESTS = [
 
 # Configurations that are refused, each written over the live one by hand:
 # the service goes on with the last good one and logs the fault, and
-# `install-config --check` refuses the same file with the same words.
-# (name, changes, a change of the file's bytes, what both say; "{line}" is
-# "serverinfo.ini:N" for the first line that the changes give)
+# `install-config --check` refuses the same file with the same words. One row
+# for each kind of refusal: (name, the changes of each file of that kind, a
+# change of the file's bytes, what both say; "{line}" is "serverinfo.ini:N"
+# for the first line that a file's changes give)
 BROKEN = [
-    ("no file", None, None, "serverinfo.ini: no such readable file"),
-    ("not INI", {"geocoder": "[geocoder"}, None, "{line}: is neither a setting"),
-    ("no [localsearch]", {k: None for k in ("localsearch", "l_host", "l_path", "l_referer",
-                                             "l_port", "l_appid")}, None,
+    ("no file", [None], None, "serverinfo.ini: no such readable file"),
+    ("not INI", [{"geocoder": "[geocoder"}], None, "{line}: is neither a setting"),
+    ("no [localsearch]", [{k: None for k in ("localsearch", "l_host", "l_path", "l_referer",
+                                              "l_port", "l_appid")}], None,
      "serverinfo.ini: section [localsearch] is missing"),
-    ("a misspelt key", {"g_appid": 'app_id = "x"'}, None, "{line}: [geocoder] app_id is not a setting"),
-    ("no appid", {"l_appid": None}, None, "[localsearch] appid is missing"),
-    ("an unknown section", {"extra": "[relays]"}, None, "{line}: [relays] is not a section"),
-    ("a section given twice", {"extra": "[geocoder]"}, None, "{line}: section [geocoder] is given twice"),
-    ("a setting outside a section", {"serverinfo": None}, None,
+    ("a misspelt key", [{"g_appid": 'app_id = "x"'}], None, "{line}: [geocoder] app_id is not a setting"),
+    ("no appid", [{"l_appid": None}], None, "[localsearch] appid is missing"),
+    ("an unknown section", [{"extra": "[relays]"}], None, "{line}: [relays] is not a section"),
+    ("a section given twice", [{"extra": "[geocoder]"}], None, "{line}: section [geocoder] is given twice"),
+    ("a setting outside a section", [{"serverinfo": None}], None,
      "serverinfo.ini:1: lowest_version is outside a section"),
-    ("a key given twice", {"g_port": "port = 80\nport = 81"}, None,
+    ("a key given twice", [{"g_port": "port = 80\nport = 81"}], None,
      "serverinfo.ini:13: [geocoder] port is given twice (first on line 12)"),
-    ("a list written as one value", {"update_message": 'update_message = "x"'}, None,
+    ("a list written as one value", [{"update_message": 'update_message = "x"'}], None,
      "{line}: [serverinfo] update_message is a list"),
-    ("an unterminated quote", {"g_appid": 'appid = "%s' % SERVICES_APPID}, None,
+    ("an unterminated quote", [{"g_appid": 'appid = "%s' % SERVICES_APPID}], None,
      "{line}: [geocoder] appid has no closing double quote"),
-    ("a quote inside a value", {"g_appid": 'appid = "norrow"demo"'}, None,
+    ("a quote inside a value", [{"g_appid": 'appid = "norrow"demo"'}], None,
      "{line}: [geocoder] appid holds a double quote inside its value"),
-    ("a quote inside a bare value", {"l_path": 'path = /v1/"local"'}, None,
+    ("a quote inside a bare value", [{"l_path": 'path = /v1/"local"'}], None,
      "{line}: [localsearch] path holds a double quote"),
-    ("a comment after a value", {"g_referer": 'referer = "" ; none'}, None,
+    ("a comment after a value", [{"g_referer": 'referer = "" ; none'}], None,
      "{line}: [geocoder] referer has text after its closing double quote"),
-    ("a semicolon in a bare appid", {"l_appid": "appid = norrow;demo"}, None,
+    ("an appid with a semicolon or a blank", [{"l_appid": "appid = norrow;demo"},
+                                              {"l_appid": 'appid = "norrow demo"'}], None,
      "{line}: [localsearch] appid must be one or more of"),
-    ("a blank in an appid", {"l_appid": 'appid = "norrow demo"'}, None,
-     "{line}: [localsearch] appid must be one or more of"),
-    ("an empty host", {"g_host": 'host = ""'}, None, "{line}: [geocoder] host must be a DNS name"),
-    ("a host with a scheme", {"g_host": 'host = "http://127.0.0.1"'}, None,
+    ("a host that is empty, has a scheme, a blank, a second = or a port",
+     [{"g_host": text} for text in ('host = ""', 'host = "http://127.0.0.1"', 'host = "geo search.example"',
+                                    "host = =127.0.0.1", 'host = "127.0.0.1:80"')], None,
      "{line}: [geocoder] host must be a DNS name"),
-    ("a host with a blank", {"g_host": 'host = "geo search.example"'}, None,
-     "{line}: [geocoder] host must be a DNS name"),
-    ("a host after a second =", {"l_host": "host = =127.0.0.1"}, None,
-     "{line}: [localsearch] host must be a DNS name"),
-    ("a host with a port", {"l_host": 'host = "127.0.0.1:80"'}, None,
-     "{line}: [localsearch] host must be a DNS name"),
-    ("port 0", {"g_port": "port = 0"}, None, "{line}: [geocoder] port must be a whole number"),
-    ("port 65536", {"g_port": "port = 65536"}, None, "{line}: [geocoder] port must be a whole number"),
-    ("a port by name", {"l_port": "port = http"}, None, "[localsearch] port must be a whole number"),
-    ("max_page 0", {"max_page": "max_page = 0"}, None, "{line}: [serverinfo] max_page must be a whole"),
-    ("lowest_version with a sign", {"lowest_version": "lowest_version = +1000"}, None,
+    ("port 0, 65536 or by name", [{"g_port": "port = %s" % p} for p in ("0", "65536", "http")], None,
+     "{line}: [geocoder] port must be a whole number"),
+    ("max_page 0", [{"max_page": "max_page = 0"}], None, "{line}: [serverinfo] max_page must be a whole"),
+    ("lowest_version with a sign", [{"lowest_version": "lowest_version = +1000"}], None,
      "{line}: [serverinfo] lowest_version must be a whole number"),
-    ("a comma in a path", {"g_path": 'path = "/v1,geocoder"'}, None, "{line}: [geocoder] path must start"),
-    ("a path without /", {"g_path": 'path = "v1/geocoder"'}, None, "{line}: [geocoder] path must start"),
-    ("a query in a path", {"g_path": 'path = "/v1/geocoder?x=1"'}, None, "{line}: [geocoder] path must start"),
-    ("a comma in a referer", {"g_referer": 'referer = "a,b"'}, None,
+    ("a path with a comma, without / or with a query",
+     [{"g_path": 'path = "%s"' % p} for p in ("/v1,geocoder", "v1/geocoder", "/v1/geocoder?x=1")], None,
+     "{line}: [geocoder] path must start"),
+    ("a comma in a referer", [{"g_referer": 'referer = "a,b"'}], None,
      "{line}: [geocoder] referer must not contain a comma"),
-    ("a wave dash, which code page 932 turns to a full-width tilde",
-     {"user_message": 'user_message[] = "10時〜12時"'}, None, "code page 932 cannot hold"),
-    ("a yen sign, which code page 932 turns to a backslash",
-     {"update_message": 'update_message[] = "¥100"'}, None, "code page 932 cannot hold"),
-    ("a tab in a message", {"user_message": 'user_message[] = "a\tb"'}, None,
+    ("a wave dash or a yen sign, which code page 932 turns to another character",
+     [{"user_message": 'user_message[] = "10時〜12時"'}, {"update_message": 'update_message[] = "¥100"'}], None,
+     "code page 932 cannot hold"),
+    ("a tab in a message", [{"user_message": 'user_message[] = "a\tb"'}], None,
      "{line}: [serverinfo] user_message holds a control character"),
-    ("an underscore in a message", {"user_message": 'user_message[] = "a_b"'}, None,
+    ("an underscore in a message", [{"user_message": 'user_message[] = "a_b"'}], None,
      'user_message must not contain "_"'),
-    ("no update message", {"update_message": None}, None, "[serverinfo] update_message is missing"),
-    ("an empty update message", {"update_message": 'update_message[] = ""'}, None,
+    ("no update message", [{"update_message": None}], None, "[serverinfo] update_message is missing"),
+    ("an empty update message", [{"update_message": 'update_message[] = ""'}], None,
      "[serverinfo] update_message is empty"),
-    ("a line too long for the plug-in", {"l_referer": 'referer = "%s"' % ("x" * 1000)}, None,
+    ("a line too long for the plug-in", [{"l_referer": 'referer = "%s"' % ("x" * 1000)}], None,
      "longer than 1022 bytes"),
-    ("Shift-JIS bytes, not UTF-8", {},
+    ("Shift-JIS bytes, not UTF-8", [{}],
      lambda b: b.replace(b'user_message[] = "', b'user_message[] = "\x83\x83', 1),
      "serverinfo.ini:4: is not UTF-8"),
-    ("the last line without its line break", {}, lambda b: b[:-1],
+    ("the last line without its line break", [{}], lambda b: b[:-1],
      "serverinfo.ini:19: the last line does not end with a line break"),
-    ("no host for a service without upstream", {"l_host": None}, None, "[localsearch] host is missing"),
-    ("an upstream over plain HTTP", relayed(g_host='upstream = "http://%s/v1/geocoder"' % UPSTREAM), None,
+    ("no host for a service without upstream", [{"l_host": None}], None, "[localsearch] host is missing"),
+    ("an upstream over plain HTTP, with a query, an nginx variable, port 65536 or no path",
+     [relayed(g_host='upstream = "%s"' % u) for u in (
+         "http://%s/v1/geocoder" % UPSTREAM, "https://%s/v1/geocoder?x=1" % UPSTREAM,
+         "https://%s/v1/$host" % UPSTREAM, "https://%s:65536/v1" % UPSTREAM, "https://%s" % UPSTREAM)], None,
      "{line}: [geocoder] upstream must be https://HOST[:PORT]/PATH"),
-    ("an upstream with a query", relayed(g_host='upstream = "https://%s/v1/geocoder?x=1"' % UPSTREAM), None,
-     "{line}: [geocoder] upstream must be https://"),
-    ("an upstream with an nginx variable", relayed(g_host='upstream = "https://%s/v1/$host"' % UPSTREAM),
-     None, "{line}: [geocoder] upstream must be https://"),
-    ("an upstream on port 65536", relayed(g_host='upstream = "https://%s:65536/v1"' % UPSTREAM), None,
-     "{line}: [geocoder] upstream must be https://"),
-    ("an upstream without a path", relayed(g_host='upstream = "https://%s"' % UPSTREAM), None,
-     "{line}: [geocoder] upstream must be https://"),
-    ("a path beside an upstream", relayed(l_path='path = "/v1/localsearch"'), None,
+    ("an upstream by IP address, whose certificate nginx cannot check",
+     [relayed(g_host='upstream = "https://%s/v1/geocoder"' % a) for a in ("127.0.0.1", "[::1]")], None,
+     "{line}: [geocoder] upstream must name its host by a DNS name, not an IP address"),
+    ("a path beside an upstream", [relayed(l_path='path = "/v1/localsearch"')], None,
      "[localsearch] path is not used beside upstream"),
-    ("an upstream without [relay]", relayed(relay=None), None,
+    ("an upstream without [relay]", [relayed(relay=None)], None,
      "section [relay] is missing (a service has an upstream)"),
-    ("[relay] without public_host", relayed(relay=relay_section().replace("public_host", ";public_host")),
+    ("[relay] without public_host", [relayed(relay=relay_section().replace("public_host", ";public_host"))],
      None, "[relay] public_host is missing"),
-    ("requests_per_minute 0", relayed(relay=relay_section(per_minute=0)), None,
+    ("requests_per_minute 0", [relayed(relay=relay_section(per_minute=0))], None,
      "[relay] requests_per_minute must be a whole number from 1 to 60000"),
-    ("cache_seconds over a day", relayed(relay=relay_section(cache=86401)), None,
+    ("cache_seconds over a day", [relayed(relay=relay_section(cache=86401))], None,
      "[relay] cache_seconds must be a whole number from 0 to 86400"),
-    ("a relative upstream_ca", relayed(relay=relay_section(ca="ca.pem")), None,
+    ("daily_budget 0 or over a million", [relayed(relay=relay_section(budget=b)) for b in (0, 1000001)], None,
+     "[relay] daily_budget must be a whole number from 1 to 1000000"),
+    ("a relative upstream_ca", [relayed(relay=relay_section(ca="ca.pem"))], None,
      "[relay] upstream_ca must be an absolute path"),
 ]
 
@@ -385,11 +450,11 @@ def install(source, live=None, check=False, options=()):
 class ServeInfo:
     """`norrow serve-info` in the background, its error log collected."""
 
-    def __init__(self, norrow, config, *options):
+    def __init__(self, norrow, config, *options, env=None):
         self.port = free_port_both()
         self.process = subprocess.Popen(
             [norrow, "serve-info", "--port", str(self.port), "--config", config] + list(options),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self.errors = []
         self.error_bytes = 0
         threading.Thread(target=self._collect, daemon=True).start()
@@ -418,10 +483,10 @@ class ServeInfo:
         return self.errors[since:]
 
     def request(self, method, path, content_type, body, source="127.0.0.1", host="127.0.0.1",
-                timeout=10):
+                timeout=10, headers=None):
         connection = http.client.HTTPConnection(host, self.port, timeout=timeout,
                                                 source_address=(source, 0) if source else None)
-        headers = {"Content-Type": content_type} if content_type else {}
+        headers = dict(headers or {}, **({"Content-Type": content_type} if content_type else {}))
         connection.request(method, path, body=body, headers=headers)
         response = connection.getresponse()
         data = response.read()
@@ -516,16 +581,17 @@ http {
                 raise RuntimeError("the TLS upstream did not start")
             time.sleep(0.05)
 
-    def certificate(self, name, ca, common_name):
+    def certificate(self, name, ca, common_name, *more_names):
         """A key and certificate NAME.key and NAME.pem: a CA's own, or one for
-        the host `common_name` from the CA `ca`. Returns the certificate."""
+        the host `common_name` (and `more_names`) from the CA `ca`. Returns
+        the certificate."""
         key, pem = (os.path.join(self.folder, name + ext) for ext in (".key", ".pem"))
         command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
                    "-nodes", "-days", "2", "-subj", "/CN=" + common_name, "-keyout", key, "-out", pem]
         if ca:
             command += ["-CA", os.path.join(self.folder, ca + ".pem"),
                         "-CAkey", os.path.join(self.folder, ca + ".key"),
-                        "-addext", "subjectAltName=DNS:" + common_name,
+                        "-addext", "subjectAltName=" + ",".join("DNS:" + n for n in (common_name,) + more_names),
                         "-addext", "basicConstraints=critical,CA:FALSE"]
         subprocess.run(command, check=True, capture_output=True, timeout=60)
         return pem
@@ -649,24 +715,25 @@ class Runner(Tally):
     def broken_configurations(self, server):
         good = config_text(self.services_port)
         answer = expected_answer(self.services_port)
-        for name, changes, change_bytes, says in BROKEN:
-            if changes is None:
-                os.remove(server.live)
-            else:
-                data = config_text(self.services_port, **changes).encode("utf-8")
-                server.write_live(change_bytes(data) if change_bytes else data)
-            says = says.replace("{line}", "serverinfo.ini:%s" % line_of(self.services_port, changes or {}))
-            since = len(server.errors)
+        for name, variants, change_bytes, says_each in BROKEN:
             problems = []
-            self.answered(server, answer, "the service", problems)
-            if not server.logged(says, since):
-                problems.append("no error-log line saying %r; log: %s" % (says, "".join(server.errors[since:])))
-            elif sum(REFUSED in line for line in server.new_errors(since, settle=0.1)) != 1:
-                problems.append("not one line logged: %s" % server.errors[since:])
-            check = install(server.live, check=True)
-            message = check.stderr.decode("utf-8", "replace")
-            if check.returncode != 1 or says not in message:
-                problems.append("install-config --check: status %d, %r" % (check.returncode, message))
+            for changes in variants:
+                if changes is None:
+                    os.remove(server.live)
+                else:
+                    data = config_text(self.services_port, **changes).encode("utf-8")
+                    server.write_live(change_bytes(data) if change_bytes else data)
+                says = says_each.replace("{line}", "serverinfo.ini:%s" % line_of(self.services_port, changes or {}))
+                since = len(server.errors)
+                self.answered(server, answer, "the service", problems)
+                if not server.logged(says, since):
+                    problems.append("no error-log line saying %r; log: %s" % (says, "".join(server.errors[since:])))
+                elif sum(REFUSED in line for line in server.new_errors(since, settle=0.1)) != 1:
+                    problems.append("not one line logged: %s" % server.errors[since:])
+                check = install(server.live, check=True)
+                message = check.stderr.decode("utf-8", "replace")
+                if check.returncode != 1 or says not in message:
+                    problems.append("install-config --check: status %d, %r" % (check.returncode, message))
             self.report("broken configuration, the last good one answers: " + name, problems)
         # Neither the live configuration nor the last good one.
         os.remove(server.live + ".last-good")
@@ -984,19 +1051,26 @@ class Runner(Tally):
     def relay(self):
         """The search relay against the stand-in services over HTTPS: the
         plug-in through it and directly, the id, the cache, every byte, the
-        refused installs, the rate, and upstreams that fail. Under Wine only
-        what the plug-in sees: the same hits, the rate, a stopped and an
-        untrusted upstream."""
+        refused installs, the rate, upstreams that fail, a scripted provider,
+        hostile clients, the provider's name resolved as it changes, the
+        budget. Under Wine only what the plug-in sees: the same hits, the
+        rate, a stopped and an untrusted upstream."""
         native = not self.options.wine
+        if native:
+            self.starts()
         upstream = Upstream(os.path.join(self.temp, "upstream"), self.services_port)
+        provider = Provider(upstream.certificate("scripted", "ca", SCRIPTED, MOVING),
+                            os.path.join(upstream.folder, "scripted.key"))
+        self.resolver = Resolver()
         silent = socket.socket()  # the kernel takes connections for it, and nothing ever answers
         silent.bind(("127.0.0.1", 0))
         silent.listen(64)
         self.ca = upstream.ca
         routes = {UPSTREAM: upstream.port, "untrusted.norrow.test": upstream.untrusted_port,
                   "misnamed.norrow.test": upstream.port, "stopped.norrow.test": free_port(),
-                  "silent.norrow.test": silent.getsockname()[1]}
+                  "silent.norrow.test": silent.getsockname()[1], SCRIPTED: provider.port}
         options = sum((["--route", "%s:443=127.0.0.1:%d" % route] for route in routes.items()), [])
+        options += ["--resolver", "127.0.0.1:%d" % self.resolver.port, "--forwarded-for"]
         server = None
         try:
             server = ServeInfo(self.options.norrow, self.relay_config(cache=60), *options)
@@ -1005,17 +1079,29 @@ class Runner(Tally):
             for target in ("address", "local"):
                 self.relay_hits(server, upstream, target)
             if native:
-                self.relay_cache(server, upstream)
+                self.relay_cache(server, upstream)  # leaves the cache off
+                self.relay_builder(server, upstream)
                 self.relay_bytes(server, upstream)
                 self.relay_refused(server)
+                self.relay_provider(server, provider)
+                self.relay_clients(server, provider)
+                self.relay_follows_dns(server, provider)
             self.relay_rate(server)
+            if native:
+                self.relay_ipv6(server)
             for name, host, status in FAILING_UPSTREAMS:
                 if native or host in ("stopped.norrow.test", "untrusted.norrow.test"):
                     self.relay_failure(server, name, host, status)
+            if native:
+                self.relay_budget(server, provider)
+                self.relay_usage()
+                self.relay_ceiling()
         finally:
             if server:
                 server.stop()
             silent.close()
+            provider.stop()
+            self.resolver.stop()
             upstream.stop()
 
     def relay_config(self, upstream=UPSTREAM, ca=None, **relay):
@@ -1030,10 +1116,11 @@ class Runner(Tally):
                                   for key, service in (("GEOCODER", "geocoder"), ("LOCALSEARCH", "localsearch"))]
         return self.write_config("\r\n".join(lines + ["MAXPAGE 2", ""]), "direct-info.txt")
 
-    def search(self, target, server=None):
-        """The plug-in searching 東京 (two pages): through `server` and its
-        relay, or with the stand-in services named directly. Returns the JSON
-        document (None if there is none), the run and its seconds."""
+    def search(self, target, server=None, query="東京", box=None):
+        """The plug-in searching `query` (東京: two pages), in `box` if given
+        ("W,S,E,N"): through `server` and its relay, or with the stand-in
+        services named directly. Returns the JSON document (None if there is
+        none), the run and its seconds."""
         self.searches = getattr(self, "searches", 0) + 1
         if server:
             where = ["--route", "%s:80=127.0.0.1:%d" % (self.options.host, server.port),
@@ -1042,8 +1129,8 @@ class Runner(Tally):
             where = ["--server-info", self.sim_path(self.direct_info())]
         profile = os.path.join(self.temp, "profile-relay-%d.ini" % self.searches)
         command = ([self.options.wine] if self.options.wine else []) + [
-            self.options.sim, "search", "東京", "--target", target, "--json",
-            "--profile", self.sim_path(profile)] + where
+            self.options.sim, "search", query, "--target", target, "--json",
+            "--profile", self.sim_path(profile)] + where + (["--bbox", box] if box else [])
         began = time.monotonic()
         result = run_to_files(command, timeout=SEARCH_SECONDS, windows=bool(self.options.wine))
         seconds = time.monotonic() - began
@@ -1154,8 +1241,6 @@ class Runner(Tally):
             ("an upstream_ca that is no certificate", {"ca": not_pem}, "is not a readable PEM certificate"),
             ("an upstream_ca that is not there", {"ca": not_pem + ".missing"},
              "is not a readable PEM certificate"),
-            ("an upstream that nginx cannot resolve", {"upstream": "unresolvable.norrow.test"},
-             'host not found in upstream "unresolvable.norrow.test:443"'),
         ]
         for name, changes, says in cases:
             before = [open(path, "rb").read() for path in files]
@@ -1174,7 +1259,7 @@ class Runner(Tally):
         if result.returncode != 0:
             problems.append("install-config: %r" % result.stderr)
         since = len(server.errors)
-        answers = [server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None)
+        answers = [server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x" + SEARCH, None, None)
                    for _ in range(5)]
         statuses = [response.status for response, _ in answers]
         if statuses.count(429) < 4 or set(statuses) - {200, 429}:
@@ -1184,7 +1269,7 @@ class Runner(Tally):
                                                         and b"<Status>429</Status>" in data)]
         document, run, _ = self.search("address", server)
         problems += self.status_message(document, run, "address")
-        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x" + SEARCH, None, None,
                                         source="127.0.0.2")
         if response.status != 200 or b"<Status>200</Status>" not in data:
             problems.append("127.0.0.2: status %d" % response.status)
@@ -1196,7 +1281,7 @@ class Runner(Tally):
         result = server.install(self.relay_config(upstream=host))
         problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
         began = time.monotonic()
-        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x", None, None,
+        response, data = server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=x" + SEARCH, None, None,
                                         source="127.0.0.4", timeout=30)
         took = time.monotonic() - began
         if response.status != status or b"<Status>%d</Status>" % status not in data:
@@ -1207,6 +1292,231 @@ class Runner(Tally):
             problems.append("answered after %.1f s, the plug-in's search took %.1f s" % (took, seconds))
         self.report("%s: %d with a YDF answer after %.1f s, the plug-in's status message" % (name, status, took),
                     problems)
+
+    def relay_builder(self, server, upstream):
+        """What the plug-in's URL builder makes, on each of its branches (a
+        query, a box, both, neither query but a box, a query cut at the
+        encoder's capacity, later pages), passes the relay to the upstream,
+        and the relay lets pass no parameter that the builder never sends."""
+        problems, names = [], set()
+        box = "139.5,35.5,140.25,36.125"
+        for target, query, in_box in (("both", "東京", None), ("both", "東京", box), ("both", "", box),
+                                      ("both", "東" * 600, None)):
+            since = len(upstream.seen())
+            document, run, _ = self.search(target, server, query, in_box)
+            gets = [r for r in document["requests"] if r["kind"] == "get"] if document else []
+            seen = upstream.seen_since(since, len(gets))
+            if not gets or len(seen) != len(gets):
+                problems.append("%s %r %s: the plug-in sent %r, the upstream saw %r; %r" % (
+                    target, query[:4], in_box, [r["path"] for r in gets], seen, document and document["searches"]))
+            names |= {part.split("=")[0] for r in gets for part in r["path"].split("?", 1)[1].split("&")}
+        listed = set(re.findall(r"\['(\w+)', ", open(RELAY_JS).read()))
+        if names - {"appid"} != listed:
+            problems.append("the builder sent %s, the relay lets pass %s" % (sorted(names), sorted(listed)))
+        self.report("every branch of the plug-in's URL builder passes the relay; it lets pass only what the "
+                    "builder sends", problems)
+
+    @staticmethod
+    def relay_answer_problems(response, data, status):
+        """What is wrong with an answer of the relay that should have
+        `status`: more than the allowed headers, an id anywhere, no YDF."""
+        problems = [] if response.status == status else ["status %d, answer %r" % (response.status, data[:300])]
+        head = ("%d %s\n" % (response.status, response.reason)
+                + "".join("%s: %s\n" % h for h in response.getheaders())).encode("latin-1")
+        problems += ["header %s" % name for name, _ in response.getheaders() if name.lower() not in RELAY_HEADERS]
+        secret = SERVICES_APPID.encode()
+        if any(form in head + data for form in (secret, secret.decode().encode("utf-16-le"), b"\0".join(bytes([c]) for c in secret))):
+            problems.append("the application id reached the client: %r %r" % (head, data[:300]))
+        if status in (400, 405, 429, 502, 503, 504) and b"<Status>%d</Status>" % status not in data:
+            problems.append("no YDF error: %r" % data[:300])
+        if status == 200 and data and not data.startswith(PAGE[:40]):
+            problems.append("answer %r" % data[:300])
+        return problems
+
+    @staticmethod
+    def provider_problems(requests, reached, host):
+        """What is wrong with the requests the provider got: not `reached`
+        of them, or more than the relay means to send."""
+        problems = [] if len(requests) == reached else ["the provider got %d requests, not %d: %r" % (
+            len(requests), reached, [line for line, _, _ in requests])]
+        for line, headers, rest in requests:
+            if not re.match(r"GET /v1/geocoder\?appid=%s&query=[^&]+%s HTTP/1.1$" % (SERVICES_APPID, SEARCH), line):
+                problems.append("request line %r" % line)
+            if (headers.get("host"), headers.get("user-agent")) != (host, RELAY_AGENT) or set(headers) - {
+                    "host", "user-agent", "connection"} or rest:
+                problems.append("sent %r and then %r" % (headers, rest))
+        return problems
+
+    def relay_provider(self, server, provider):
+        result = server.install(self.relay_config(upstream=SCRIPTED, cache=60))
+        if result.returncode != 0:
+            self.report("the scripted provider installed", ["install-config: %r" % result.stderr])
+            return
+        for number, (name, behaviour, status, reached) in enumerate(PROVIDER_BEHAVIOURS):
+            since, problems = len(provider.requests), []
+            path = RELAY_PATHS["geocoder"] + "?appid=-&query=%sx%d%s" % (behaviour, number, SEARCH)
+            for agent in ("plug-in/1", "other/2")[:1 if behaviour == "trickle" else 2]:
+                began = time.monotonic()
+                try:
+                    response, data = server.request("GET", path, None, None, source="127.0.0.5", timeout=30,
+                                                    headers={"User-Agent": agent})
+                    problems += self.relay_answer_problems(response, data, status)
+                except (OSError, http.client.HTTPException) as error:
+                    problems.append("%s: %s" % (agent, error))
+                if time.monotonic() - began > 16:
+                    problems.append("answered after %.1f s" % (time.monotonic() - began))
+            wait_until(lambda: len(provider.requests) >= since + reached + 1, 0.5)
+            problems += self.provider_problems(provider.requests[since:], reached, SCRIPTED)
+            self.report("a provider that sends %s: the client gets %d and only that, the provider %d requests"
+                        % (name, status, reached), problems)
+
+    def relay_clients(self, server, provider):
+        for number, (name, method, query, headers, body, status) in enumerate(CLIENT_REQUESTS):
+            since = len(provider.requests)
+            path = RELAY_PATHS["geocoder"] + "?" + query.replace("{n}", "client%d" % number)
+            try:
+                response, data = server.request(method, path, None, body, source="127.0.0.5", headers=headers)
+                problems = self.relay_answer_problems(response, data, status)
+            except (OSError, http.client.HTTPException) as error:
+                problems = [str(error)]
+            problems += self.provider_problems(provider.requests[since:], 1 if status == 200 else 0, SCRIPTED)
+            self.report("a client sends %s: %d, and the provider gets only what the relay means" % (name, status),
+                        problems)
+
+    def relay_follows_dns(self, server, provider):
+        """A provider named by a name that does not resolve yet: installed,
+        502 until it resolves, then followed as it moves, without a reload."""
+        result = server.install(self.relay_config(upstream="%s:%d" % (MOVING, provider.port)))
+        problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
+        asked = iter(range(1000))
+
+        def status():
+            path = RELAY_PATHS["geocoder"] + "?appid=-&query=pagexdns%d%s" % (next(asked), SEARCH)
+            return server.request("GET", path, None, None, source="127.0.0.6", timeout=20)[0].status
+
+        def becomes(wanted):
+            deadline = time.time() + 15
+            while time.time() < deadline:
+                if status() == wanted:
+                    return True
+                time.sleep(0.5)
+            return False
+        for address, wanted in ((None, 502), ("127.0.0.1", 200), ("127.0.0.2", 502), ("127.0.0.1", 200)):
+            self.resolver.addresses.pop(MOVING, None)
+            if address:
+                self.resolver.addresses[MOVING] = address
+            if not becomes(wanted):
+                problems.append("%s at %s: never %d" % (MOVING, address, wanted))
+        self.report("a provider whose name does not resolve yet: installed, 502 until it does; its moves "
+                    "followed without a reload", problems)
+
+    def relay_ipv6(self, server):
+        """Clients in one IPv6 /64 (X-Forwarded-For) count as one, for the
+        relay's rate (requests_per_minute 1 now) and the server information's."""
+        def status(address, method="GET"):
+            path = RELAY_PATHS["geocoder"] + "?appid=-&query=x" + SEARCH if method == "GET" else PATH
+            return server.request(method, path, MULTIPART if method == "POST" else None,
+                                  PLUGIN_BODY if method == "POST" else None,
+                                  headers={"X-Forwarded-For": address})[0].status
+        problems = []
+        relay = [status("2001:db8:1:2::1"), status("2001:db8:1:2:ffff::2"), status("2001:db8:1:3::1")]
+        if relay != [200, 429, 200]:
+            problems.append("the relay answered %s, expected [200, 429, 200]" % relay)
+        info = [status("2001:db8:1:4::%x" % n, "POST") for n in range(1, 41)]
+        if 429 not in info or status("2001:db8:1:5::1", "POST") != 200:
+            problems.append("the server information answered %s" % info)
+        self.report("an IPv6 /64 is one client, in the relay's rate and the server information's", problems)
+
+    def relay_budget(self, server, provider):
+        """daily_budget 2: at most one request in a row reaches the provider,
+        the others get a YDF answer that says the day's searches are used up,
+        and norrow-relay-usage tells when."""
+        result = server.install(self.relay_config(upstream=SCRIPTED, budget=2))
+        problems = [] if result.returncode == 0 else ["install-config: %r" % result.stderr]
+        since = len(provider.requests)
+        answers = [server.request("GET", RELAY_PATHS["geocoder"] + "?appid=-&query=pagexbudget%d%s" % (n, SEARCH),
+                                  None, None, source="127.0.0.7") for n in range(4)]
+        spent = [data for response, data in answers if response.status == 503]
+        if len(provider.requests) - since > 1 or len(spent) < 3 or len(spent) + len(
+                [r for r, _ in answers if r.status == 200]) != 4:
+            problems.append("statuses %s, the provider got %d" % ([r.status for r, _ in answers],
+                                                                  len(provider.requests) - since))
+        problems += ["answered %r" % data for data in spent if b"<Status>503</Status>" not in data
+                     or b"searches through this server are used up" not in data]
+        log = os.path.join(os.path.dirname(os.path.dirname(server.live)), "relay.log")
+        usage = subprocess.run(["php", USAGE, "--config", server.live, log], capture_output=True, timeout=60)
+        report = usage.stdout.decode("utf-8", "replace")
+        if usage.returncode != 0 or not re.search(r"ran out at \d\d:\d\d:\d\d", report):
+            problems.append("relay-usage: status %d, %r %r" % (usage.returncode, report, usage.stderr))
+        self.report("daily_budget 2: one request reaches the provider, the rest are told the day's searches "
+                    "are used up, and relay-usage says when", problems)
+
+    def relay_usage(self):
+        """relay-usage on a log of two days, whole and as a rotated .gz copy
+        and the rest; a line of another log is refused."""
+        config = self.relay_config(budget=2)
+        lines = open(USAGE_LOG, "rb").read().splitlines(True)
+        rotated, rest, foreign = (os.path.join(self.temp, n) for n in ("relay.log.1.gz", "relay.log", "access.log"))
+        with gzip.open(rotated, "wb") as f:
+            f.writelines(lines[:5])
+        with open(rest, "wb") as f:
+            f.writelines(lines[5:])
+        with open(foreign, "wb") as f:
+            f.writelines(lines[:2] + [b"127.0.0.1 - - [09/Dec/2026:10:00:00 +0900] GET / 200\n"])
+        for name, logs, status, says in (
+                ("a log of two days", [USAGE_LOG], 0, USAGE_TABLE),
+                ("a rotated .gz copy and the rest", [rest, rotated], 0, USAGE_TABLE),
+                ("a line of another log", [foreign], 1, "access.log:3: is not a line of the relay's log")):
+            result = subprocess.run(["php", USAGE, "--config", config] + logs, capture_output=True, timeout=60)
+            output = (result.stdout + result.stderr).decode("utf-8", "replace")
+            right = result.returncode == status and (output == says if status == 0 else says in output)
+            self.report("relay-usage: " + name, [] if right else ["status %d: %r" % (result.returncode, output)])
+
+    def starts(self):
+        """serve-info starts with the example configuration (whose
+        providers' names resolve nowhere here), and with a private TMPDIR
+        (mode 0700, as libpam-tmpdir makes it), where the workers still reach
+        PHP-FPM."""
+        private = os.path.join(self.temp, "private-tmp")
+        os.mkdir(private, 0o700)
+        for name, config, env in (
+                ("the example configuration", EXAMPLE, None),
+                ("a private TMPDIR", self.write_config(config_text(self.services_port)),
+                 dict(os.environ, TMPDIR=private))):
+            try:
+                server = ServeInfo(self.options.norrow, config, "--resolver", "127.0.0.1:%d" % free_port(),
+                                   env=env)
+            except RuntimeError as error:
+                self.report("serve-info starts and answers with " + name, [str(error)[:600]])
+                continue
+            try:
+                status, data = server.post()
+            finally:
+                server.stop()
+            self.report("serve-info starts and answers with " + name,
+                        [] if status == 200 and data.startswith(b"SERVERINFO") else ["status %d" % status])
+
+    def relay_ceiling(self):
+        """The ceiling in simulated time, a request every twentieth of its
+        spacing for two days: in no 24 hours more than daily_budget, nor
+        fewer than that less a twentieth and one minute's share."""
+        program = ("require $argv[1]; [$budget, $file] = [(int) $argv[2], $argv[3]];"
+                   "$step = 86400 / ($budget - max(1, intdiv($budget, 1440)) + 1) / 20; $times = [];"
+                   "for ($t = 1e9; $t < 1e9 + 2 * 86400; $t += $step) { if (take_request($file, $budget, $t))"
+                   " { $times[] = $t; } }"
+                   "$most = 0; $j = 0; foreach ($times as $i => $t) { while ($t - $times[$j] >= 86400) { $j++; }"
+                   " $most = max($most, $i - $j + 1); } echo $most;")
+        memory = tempfile.mkdtemp(dir="/dev/shm") if os.path.isdir("/dev/shm") else self.temp  # no disk writes
+        for budget in (1, 2, 1439, 1440, 2881, 7201):
+            state = os.path.join(memory, "budget-%d" % budget)
+            result = subprocess.run(["php", "-r", program, BUDGET, str(budget), state], capture_output=True,
+                                    timeout=120)
+            most = int(result.stdout) if result.stdout.strip().isdigit() else None
+            self.report("daily_budget %d: at most %s requests in any 24 hours" % (budget, most),
+                        [] if most is not None and budget * 0.95 - max(1, budget // 1440) <= most <= budget
+                        else ["%r %r" % (result.stdout, result.stderr[-300:])])
+        if memory != self.temp:
+            shutil.rmtree(memory, ignore_errors=True)
 
     def build_with_host(self):
         """A native build of the plug-in and tamsel-sim with another host."""

@@ -22,6 +22,7 @@ from checks import Tally  # noqa: E402
 CATALOGUE = {
     "nginx": {"depends": ["nginx-common"]},
     "nginx-common": {"unit": ["nginx.service"], "sysv": ["nginx"]},
+    "libnginx-mod-http-js": {"depends": ["nginx-common"]},
     "php-fpm": {"depends": ["php8.2-fpm"]},
     "php8.2-fpm": {"depends": ["php-common"], "unit": ["php8.2-fpm.service"], "sysv": ["php8.2-fpm"]},
     "php-common": {"unit": ["phpsessionclean.timer"]},
@@ -30,7 +31,7 @@ CATALOGUE = {
     "wrk": {},
     "apache2": {"unit": ["apache2.service"], "sysv": ["apache2"]},
 }
-SERVER = ["nginx", "php-fpm", "php-mbstring", "wrk"]
+SERVER = ["nginx", "libnginx-mod-http-js", "php-fpm", "php-mbstring", "wrk"]
 
 # The stand-ins: one shell script that acts by the name it is called by. Its
 # state: $FAKE_STATE/{catalogue,installed,enabled,running}/NAME; the init
@@ -161,7 +162,7 @@ class Machine:
 
 POLICY_ALLOWING = "#!/bin/sh\n# the machine's own: services may start\nexit 0\n"
 USERS_SERVICE = dict(installed=["apache2"], enabled=["apache2.service"], running=["apache2.service"])
-SERVER_ALL = {"nginx", "nginx-common", "php-fpm", "php8.2-fpm", "php-common", "php-mbstring",
+SERVER_ALL = {"nginx", "libnginx-mod-http-js", "nginx-common", "php-fpm", "php8.2-fpm", "php-common", "php-mbstring",
               "php8.2-mbstring", "wrk"}
 
 
@@ -201,7 +202,7 @@ def main():
     parser.add_argument("--setup", required=True)
     options = parser.parse_args()
     checks = Tally()
-    missing = "apt-get update && apt-get install -y nginx php-fpm php-mbstring wrk"
+    missing = "apt-get update && apt-get install -y nginx libnginx-mod-http-js php-fpm php-mbstring wrk"
     cases = [
         ("root, no policy-rc.d of the machine's: installed, nothing started or left enabled",
          Machine(uid=0, sudo=False),
@@ -220,7 +221,7 @@ def main():
               never=["systemctl stop apache2", "systemctl disable --quiet apache2"])),
         ("root, apt-get fails half-way: the policy goes, what was installed is left disabled",
          Machine(uid=0, sudo=False),
-         dict(status=1, installed={"nginx", "nginx-common", "php-common"}, enabled=[], running=[],
+         dict(status=1, installed={"nginx", "nginx-common", "libnginx-mod-http-js", "php-common"}, enabled=[], running=[],
               starts=[], policy=None, says=["apt-get install failed"]), "php8.2-fpm"),
         ("not root, with sudo: installs through sudo, nothing started or left enabled",
          Machine(uid=1000, sudo=True),
@@ -229,7 +230,7 @@ def main():
         ("not root, no sudo: names what is missing and the command, installs nothing",
          Machine(uid=1000, sudo=False),
          dict(status=1, installed=[], enabled=[], running=[], starts=[], policy=None,
-              says=["missing packages: nginx php-fpm php-mbstring wrk", "as root, run:\n  " + missing],
+              says=["missing packages: nginx libnginx-mod-http-js php-fpm php-mbstring wrk", "as root, run:\n  " + missing],
               never=["apt-get"])),
         ("not root, no sudo, nothing missing: nothing to do",
          Machine(uid=1000, sudo=False, installed=SERVER_ALL),
