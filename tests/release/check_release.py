@@ -449,7 +449,7 @@ MACHINE_PATHS = ["/etc/norrow", "/usr/share/norrow", "/usr/sbin/norrow-install-c
 
 
 # What package_lifecycle.py needs in the throwaway root (where /tmp is empty).
-LIFECYCLE_FILES = ["tests/release/package_lifecycle.py", "tests/support/checks.py"]
+LIFECYCLE_FILES = ["tests/release/package_lifecycle.py", "tests/support/checks.py", "tests/server/stand_ins.py"]
 
 
 def older_tree(script, work):

@@ -22,6 +22,7 @@ import http.server
 import os
 import pwd
 import shutil
+import socket
 import ssl
 import stat
 import subprocess
@@ -30,7 +31,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
 from checks import Tally  # noqa: E402
+from stand_ins import Resolver  # noqa: E402
 
 HOST = "release.norrow.test"         # the site's server_name, as the maker sets it
 PROVIDER = "provider.norrow.test"    # the stand-in provider's certificate name
@@ -47,7 +50,9 @@ OLDER_SITE = "# (the older version's site)"   # the older package's site ends so
 ENABLED = "/etc/nginx/sites-enabled/norrow"
 KEPT = ["/etc/norrow/serverinfo.ini", "/etc/norrow/serverinfo.ini.last-good",
         "/etc/norrow/relay-upstreams.conf", "/etc/norrow/relay-locations.conf"]
-LOGS = ["/var/log/nginx/norrow-access.log", "/var/log/nginx/norrow-error.log"]
+LOGS = ["/var/log/nginx/norrow-access.log", "/var/log/nginx/norrow-error.log",
+        "/var/log/nginx/norrow-relay.log"]
+STATE = "/var/lib/norrow"
 RELAY_CACHE = "/var/lib/nginx/norrow-relay"
 
 
@@ -117,12 +122,25 @@ class Provider(http.server.BaseHTTPRequestHandler):
         pass
 
 
+class SystemResolver(Resolver):
+    """The DNS stand-in where this root's /etc/resolv.conf sends nginx: port
+    53 of its own loopback."""
+
+    def __init__(self):
+        self.addresses = {}
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.socket.bind(("127.0.0.1", 53))
+        self.port = 53
+        threading.Thread(target=self._serve, daemon=True).start()
+
+
 def start_provider():
-    """The stand-in at PROVIDER, port 443 (this root's own loopback: its
-    /etc/hosts names it), with a certificate for PROVIDER that PROVIDER_CA
-    (itself) vouches for."""
-    with open("/etc/hosts", "a") as f:
-        f.write("127.0.0.1 %s\n" % PROVIDER)
+    """The stand-in at PROVIDER, port 443 of this root's own loopback, which
+    its DNS names, with a certificate for PROVIDER that PROVIDER_CA (itself)
+    vouches for. The relay then finds it as it would find the provider."""
+    with open("/etc/resolv.conf", "w") as f:
+        f.write("nameserver 127.0.0.1\n")
+    SystemResolver().addresses[PROVIDER] = "127.0.0.1"
     key = "/tmp/provider-key.pem"
     made = run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                 "-out", PROVIDER_CA, "-days", "2", "-subj", "/CN=" + PROVIDER,
@@ -217,6 +235,8 @@ def check_installed(checks):
         problems.append("no system user norrow")
     if mode_of("/etc/norrow") != (0o750, "root", "norrow"):
         problems.append("/etc/norrow is %o %s:%s" % mode_of("/etc/norrow"))
+    if mode_of(STATE) != (0o700, "norrow", "norrow"):
+        problems.append("%s is %o %s:%s" % ((STATE,) + mode_of(STATE)))
     if not os.path.isfile("/etc/norrow/serverinfo.example.ini"):
         problems.append("no example configuration in /etc/norrow")
     if "\nserver_name serverinfo.norrow.example;" not in open(SERVER_NAME).read():
@@ -228,18 +248,20 @@ def check_installed(checks):
         problems.append("the site's root is not /usr/share/norrow")
     if not os.path.isfile("/etc/php/8.2/fpm/pool.d/norrow.conf"):
         problems.append("no PHP-FPM pool")
-    for script in ("downloadinfo.php", "configuration.php", "relay.php", "install-config"):
+    for script in ("downloadinfo.php", "configuration.php", "relay.php", "relay.js", "relay-budget.php",
+                   "install-config", "relay-usage"):
         if not os.path.isfile("/usr/share/norrow/" + script):
             problems.append("no /usr/share/norrow/" + script)
-    if shutil.which("norrow-install-config") != "/usr/sbin/norrow-install-config":
-        problems.append("norrow-install-config is not on the PATH")
+    for command in ("norrow-install-config", "norrow-relay-usage"):
+        if shutil.which(command) != "/usr/sbin/" + command:
+            problems.append("%s is not on the PATH" % command)
     for log in LOGS:
         if not os.path.exists(log) or mode_of(log)[0] & 0o007:
             problems.append("%s: missing, or readable by everyone" % log)
     checks.report("installed: the user norrow, /etc/norrow 0750 root:norrow with the example and "
-                  "the site's name only, "
-                  "the site disabled, the pool, the scripts, norrow-install-config on the PATH, "
-                  "logs not for everyone", problems)
+                  "the site's name only, the relay's state folder, the site disabled, the pool, the "
+                  "scripts, norrow-install-config and norrow-relay-usage on the PATH, logs not for "
+                  "everyone", problems)
 
 
 def install_configuration(checks, data):
@@ -274,14 +296,14 @@ def check_purged(checks):
     for name, lookup in (("user", pwd.getpwnam), ("group", grp.getgrnam)):
         if exists("norrow", lookup):
             problems.append("the %s norrow is left" % name)
-    left = ["/etc/norrow", RELAY_CACHE, SITE, ENABLED, "/etc/php/8.2/fpm/pool.d/norrow.conf",
+    left = ["/etc/norrow", STATE, RELAY_CACHE, SITE, ENABLED, "/etc/php/8.2/fpm/pool.d/norrow.conf",
             "/usr/share/norrow"] + LOGS
     problems += ["%s is left" % p for p in left if os.path.lexists(p)]
-    if run(["dpkg-statoverride", "--list", "/etc/norrow"]).returncode == 0:
-        problems.append("the statoverride of /etc/norrow is left")
+    problems += ["the statoverride of %s is left" % p for p in ("/etc/norrow", STATE)
+                 if run(["dpkg-statoverride", "--list", p]).returncode == 0]
     if run(["nginx", "-t", "-q"]).returncode != 0:
         problems.append("nginx refuses its configuration")
-    checks.report("purged: no user or group norrow, no /etc/norrow, logs, relay cache, site, pool",
+    checks.report("purged: no user or group norrow, no /etc/norrow, state, logs, relay cache, site, pool",
                   problems)
 
 
@@ -310,6 +332,10 @@ def lifecycle(checks, options):
              "runs since the package reloaded it) and relays a search to the provider with the "
              "secret id (nginx)", *expected)
     checks.report("nginx made the relay's cache", [] if os.path.isdir(RELAY_CACHE) else ["no " + RELAY_CACHE])
+    usage = run(["norrow-relay-usage"])
+    checks.report("norrow-relay-usage counts the day's searches from the relay's log",
+                  [] if usage.returncode == 0 and time.strftime("%Y-%m-%d") in usage.stdout
+                  else [usage.stdout + usage.stderr])
     before = files_of(KEPT + [SERVER_NAME])
 
     upgrade, seconds = apt("install", options.new)
