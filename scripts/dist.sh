@@ -2,18 +2,20 @@
 # Builds the release: Norrow-VERSION.zip, holding exactly Norrow.tsp (the
 # 32-bit Windows plug-in, Release build, stripped), README.txt (for the user,
 # in Japanese, Shift-JIS with CR LF, as Notepad on a Japanese Windows opens
-# it) and LICENSE. Never PluginIf.dll or a test program. Beside the zip,
-# SHA256SUMS lists the zip and each file in it.
+# it) and LICENSE. Never PluginIf.dll or a test program. Beside it, the
+# maker's server as a Debian package, norrow-server_VERSION_all.deb
+# (scripts/server-deb.sh), and SHA256SUMS, listing the zip, each file in it
+# and the package.
 #   dist.sh [--server-info-host HOST] [--out DIR]
 #           [--sign-key KEY.pem --sign-cert CERT.pem | --sign-pkcs12 FILE.p12
 #            [--sign-pass-file FILE]] [--timestamp-url URL]
 # HOST: the server-information host the plug-in asks (the build setting
 # NORROW_SERVERINFO_HOST); without it, the default, which resolves nowhere.
-# DIR: where the zip goes (default dist/ in the checkout).
+# DIR: where the zip and the package go (default dist/ in the checkout).
 # The same commit gives the same bytes wherever and whenever it is built:
 # the image carries no time stamp and no build path, and the zip's entries
 # have a fixed order, mode 644 and the commit's time (SOURCE_DATE_EPOCH, else
-# `git log -1 --format=%ct`).
+# `git log -1 --format=%ct`), as do the package's files.
 # Signing: Norrow.tsp is signed with Authenticode (osslsigncode, SHA-256)
 # before it is zipped, with an unencrypted PEM key and its certificate, or a
 # PKCS#12 file; --timestamp-url asks an RFC 3161 time-stamping server (off by
@@ -156,18 +158,22 @@ digest=$(scripts/authenticode-digest "$stage/Norrow.tsp" | cut -d' ' -f1)
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 zip="$out/Norrow-$version.zip"
-rm -f "$zip" "$out/SHA256SUMS"
+deb="$out/norrow-server_${version}_all.deb"
+rm -f "$zip" "$deb" "$out/SHA256SUMS"
 chmod 0644 "${files[@]/#/$stage/}"
 touch -d "@$epoch" "${files[@]/#/$stage/}"
 # zip writes local time: in UTC every machine writes the same.
 (cd "$stage" && TZ=UTC0 zip -q -X -D "$zip" "${files[@]}")
 (cd "$out" && sha256sum "$(basename "$zip")") > "$out/SHA256SUMS.new"
 (cd "$stage" && sha256sum "${files[@]}") >> "$out/SHA256SUMS.new"
+scripts/server-deb.sh --version "$version" --out "$out" > /dev/null
+(cd "$out" && sha256sum "$(basename "$deb")") >> "$out/SHA256SUMS.new"
 mv "$out/SHA256SUMS.new" "$out/SHA256SUMS"
 
 echo "dist: $zip (asks $asked for its server information)"
+echo "dist: $deb (the server, for apt install)"
 echo "dist: built with $(dpkg-query -W -f='${Package} ${Version}, ' g++-mingw-w64-i686-posix \
-  binutils-mingw-w64-i686 mingw-w64-i686-dev zip 2>/dev/null | sed 's/, $//')"
+  binutils-mingw-w64-i686 mingw-w64-i686-dev zip debhelper dpkg-dev 2>/dev/null | sed 's/, $//')"
 echo "dist: $out/SHA256SUMS; Norrow.tsp's Authenticode digest $digest" \
      "$([ -n "$key$pkcs12" ] && echo "(signed)" || echo "(unsigned)")"
 if [ -z "$host" ]; then

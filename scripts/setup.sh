@@ -5,6 +5,7 @@
 #                     search relay) and PHP-FPM with mbstring, and wrk for
 #                     its tests
 #   setup.sh dist     the release: the 32-bit Windows cross compiler, zip,
+#                     debhelper and lintian for the server's package,
 #                     osslsigncode and openssl for signing
 #   setup.sh          everything: all of the above, Wine for the 32-bit
 #                     target, Xvfb for real message boxes, and the tools of
@@ -22,7 +23,8 @@ cd "$(dirname "$0")/.."
 
 native=(cmake ninja-build g++ pkg-config googletest libgtest-dev libcpp-httplib-dev)
 server=(nginx libnginx-mod-http-js php-fpm php-mbstring wrk)
-dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip python3 osslsigncode openssl)
+dist=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip python3 osslsigncode openssl
+      debhelper lintian)
 case "${1:-all}" in
   native) packages=("${native[@]}") ;;
   server) packages=("${server[@]}") ;;

@@ -22,6 +22,11 @@
       and covers the unsigned build's Authenticode digest, the signed DLL
       passes the library checks and searches; bad signing material is refused
       with no zip
+  check_release.py --host ... --deb scripts/server-deb.sh
+      the server's Debian package: lintian finds no error and no warning;
+      installed, upgraded from an older version, removed and purged with apt
+      in a throwaway root (package_lifecycle.py, as root), serving a search
+      there, while this machine stays as it was
 """
 import argparse
 import glob
@@ -192,7 +197,8 @@ def source_date_epoch():
 
 def check_entries(checks, zip_path):
     """The zip's entries: a fixed order, the commit's time, mode 644; and
-    SHA256SUMS beside it, naming the zip and each file with its hash."""
+    SHA256SUMS beside it, naming the zip, each file in it and the server's
+    package with their hashes."""
     epoch = source_date_epoch()
     stamp = time.gmtime(epoch + epoch % 2)[:6]  # a zip counts in 2 s; zip rounds up
     problems = []
@@ -207,11 +213,16 @@ def check_entries(checks, zip_path):
                 problems.append("%s has mode %o" % (info.filename, info.external_attr >> 16))
         expected = ["%s  %s" % (sha256(zip_path), os.path.basename(zip_path))]
         expected += ["%s  %s" % (hashlib.sha256(archive.read(n)).hexdigest(), n) for n in ZIP_ORDER]
+    expected += ["%s  %s" % (sha256(deb), os.path.basename(deb))
+                 for deb in glob.glob(os.path.join(os.path.dirname(zip_path), "norrow-server_*_all.deb"))]
     sums = os.path.join(os.path.dirname(zip_path), "SHA256SUMS")
     listed = open(sums).read().splitlines() if os.path.exists(sums) else ["(no SHA256SUMS)"]
     if listed != expected:
         problems.append("SHA256SUMS says %r, expected %r" % (listed, expected))
-    checks.report("the zip's entries in a fixed order, dated %s, mode 644; SHA256SUMS beside it"
+    if len(expected) != len(ZIP_ORDER) + 2:
+        problems.append("no one norrow-server_VERSION_all.deb beside the zip")
+    checks.report("the zip's entries in a fixed order, dated %s, mode 644; SHA256SUMS beside it, "
+                  "with the server's package"
                   % time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(epoch)), problems)
 
 
@@ -272,14 +283,21 @@ def check_rebuild(checks, options):
             shutil.rmtree(base, ignore_errors=True)
             return
         zips.append(glob.glob(os.path.join(copy, "dist", "Norrow-*.zip"))[0])
+    debs = [glob.glob(os.path.join(copy, "dist", "norrow-server_*_all.deb")) for copy in copies]
     problems = []
     if open(zips[0], "rb").read() != open(zips[1], "rb").read():
         problems += differences(*zips)
+    if len(debs[0]) != 1 or len(debs[1]) != 1:
+        problems.append("the server's package: %s" % debs)
+    elif open(debs[0][0], "rb").read() != open(debs[1][0], "rb").read():
+        problems.append("the server's packages differ: %s" %
+                        run(["sh", "-c", 'cmp "$0" "$1"; dpkg-deb -c "$0" > "$0.txt"; dpkg-deb -c "$1" | '
+                             'diff "$0.txt" - | head -5', debs[0][0], debs[1][0]]).stdout[-800:])
     sums = [open(os.path.join(os.path.dirname(z), "SHA256SUMS")).read() for z in zips]
     if sums[0] != sums[1]:
         problems.append("SHA256SUMS differ: %r and %r" % tuple(sums))
-    checks.report("two builds of the release at two paths, other times, other umask: "
-                  "the same bytes", problems)
+    checks.report("two builds of the release and of the server's package at two paths, other "
+                  "times, other umask: the same bytes", problems)
     problems = []
     for z in zips:
         with zipfile.ZipFile(z) as archive:
@@ -287,6 +305,10 @@ def check_rebuild(checks, options):
                 data = archive.read(name)
                 problems += ["%s holds the build path %s" % (name, p) for p in [base] + copies
                              if p.encode() in data]
+    for deb in debs[0]:
+        for name, data in package_files(deb):
+            problems += ["%s holds the build path %s" % (name, p) for p in [base] + copies
+                         if p.encode() in data]
     checks.report("no build path in the release's files", problems)
     shutil.rmtree(base, ignore_errors=True)
 
@@ -401,6 +423,108 @@ def check_signed_release(checks, options, work):
     check_search(checks, signed, options)
 
 
+def package_files(deb):
+    """(name, bytes) of each file in a Debian package, its control files too."""
+    folder = tempfile.mkdtemp(prefix="norrow-deb-")
+    try:
+        run(["dpkg-deb", "-R", deb, folder])
+        found = []
+        for top, _, names in os.walk(folder):
+            for name in names:
+                path = os.path.join(top, name)
+                if os.path.isfile(path) and not os.path.islink(path):
+                    found.append((os.path.relpath(path, folder), open(path, "rb").read()))
+        return found
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+# What a package's install, upgrade, remove or purge would change on this
+# machine: the throwaway root must change none of it.
+MACHINE_FILES = ["/var/lib/dpkg/status", "/etc/passwd", "/etc/group", "/etc/shadow",
+                 "/var/log/nginx/norrow-access.log", "/var/log/nginx/norrow-error.log"]
+MACHINE_PATHS = ["/etc/norrow", "/usr/share/norrow", "/usr/sbin/norrow-install-config",
+                 "/etc/nginx/sites-available/norrow", "/etc/php/8.2/fpm/pool.d/norrow.conf",
+                 "/var/lib/nginx/norrow-relay"]
+
+
+# What package_lifecycle.py needs in the throwaway root (where /tmp is empty).
+LIFECYCLE_FILES = ["tests/release/package_lifecycle.py", "tests/support/checks.py", "tests/server/stand_ins.py"]
+
+
+def older_tree(script, work):
+    """A copy of what the package is built of, whose site ends with one more
+    line, as an older version's would differ: returns its build script."""
+    tree = os.path.join(work, "older")
+    for name in ("CMakeLists.txt", "debian", "server", os.path.relpath(script, SOURCE)):
+        source, target = os.path.join(SOURCE, name), os.path.join(tree, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        (shutil.copytree if os.path.isdir(source) else shutil.copy2)(source, target)
+    with open(os.path.join(tree, "server", "nginx.conf"), "a") as f:
+        f.write("# (the older version's site)\n")
+    return os.path.join(tree, os.path.relpath(script, SOURCE))
+
+
+def machine_state():
+    state = {p: sha256(p) if os.path.exists(p) else None for p in MACHINE_FILES}
+    state.update({p: os.path.lexists(p) for p in MACHINE_PATHS})
+    state["sites-enabled"] = sorted(os.listdir("/etc/nginx/sites-enabled"))
+    return state
+
+
+def check_package(checks, options):
+    """The server's package, built twice (the project's version and an older
+    one), checked by lintian and taken through its life in a throwaway root."""
+    if os.geteuid() != 0:
+        checks.report("the package's lifecycle runs as root (namespaces, an overlay, chroot)",
+                      ["run as uid %d" % os.geteuid()])
+        return
+    work = tempfile.mkdtemp(prefix="norrow-package-")
+    try:
+        shared = os.path.join(work, "shared")
+        debs = {}
+        for kind, script, version in (("old", older_tree(options.deb, work), ["--version", "0.9"]),
+                                      ("new", options.deb, [])):
+            built = subprocess.run([script, "--out", shared] + version, timeout=600, capture_output=True,
+                                   text=True, env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())))
+            found = re.findall(r"^server-deb: (.*\.deb)$", built.stdout, re.M)
+            if built.returncode != 0 or not found:
+                checks.report("the %s package builds" % kind, [built.stdout + built.stderr])
+                return
+            debs[kind] = found[0]
+        new = debs["new"]
+        print("the package: %s, %d bytes" % (os.path.basename(new), os.path.getsize(new)))
+        # lintian refuses to run as root without a word; its findings are the same.
+        linted = run(["lintian", "--pedantic", "--display-info", new])
+        print("lintian --pedantic --display-info: %s" % (linted.stdout.strip() or "(nothing)"))
+        findings = [l for l in linted.stdout.splitlines() if l[:2] in ("E:", "W:")]
+        checks.report("lintian: no error and no warning", findings + (
+            [] if linted.returncode == 0 else ["lintian exits %d: %s" % (linted.returncode, linted.stderr)]))
+
+        # The lifecycle's script and what it uses, where the root sees them.
+        for name in LIFECYCLE_FILES:
+            os.makedirs(os.path.dirname(os.path.join(shared, name)), exist_ok=True)
+            shutil.copy(os.path.join(SOURCE, name), os.path.join(shared, name))
+        shutil.copytree(os.path.join(SOURCE, "tests", "release", "data"), os.path.join(shared, "data"))
+        before = machine_state()
+        began = time.monotonic()
+        inside = subprocess.run(
+            [os.path.join(SOURCE, "tests", "support", "throwaway_root.sh"), os.path.join(work, "root"),
+             shared, "python3", "/mnt/shared/" + LIFECYCLE_FILES[0],
+             "--old", "/mnt/shared/" + os.path.basename(debs["old"]),
+             "--new", "/mnt/shared/" + os.path.basename(new), "--data", "/mnt/shared/data"],
+            timeout=600, capture_output=True, text=True)
+        print(inside.stdout, end="")
+        checks.report("the package's lifecycle in a throwaway root (%.1f s in all)" % (time.monotonic() - began),
+                      [] if inside.returncode == 0 else ["exit status %d: %s" % (inside.returncode,
+                                                                                 inside.stderr[-1500:])])
+        after = machine_state()
+        checks.report("this machine is as it was: dpkg's database, users, groups, files",
+                      ["%s: %s, then %s" % (k, before[k], after[k]) for k in before if before[k] != after[k]])
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--zip", help="the release zip to check")
@@ -408,6 +532,7 @@ def main():
     parser.add_argument("--dist", help="build the zip first with this dist script")
     parser.add_argument("--rebuild", help="build the release twice with this dist script and compare")
     parser.add_argument("--sign", help="build a signed release with this dist script and check it")
+    parser.add_argument("--deb", help="build the server's package with this script and check it")
     parser.add_argument("--windows", help="the Windows build's bin folder (tamsel-sim.exe, PluginIf.dll)")
     parser.add_argument("--wine")
     parser.add_argument("--services", help="the Linux tamsel-sim that runs the services")
@@ -418,6 +543,9 @@ def main():
         return checks.summary()
     if options.sign:
         check_signing(checks, options)
+        return checks.summary()
+    if options.deb:
+        check_package(checks, options)
         return checks.summary()
     if options.dist:
         built = subprocess.run([options.dist, "--server-info-host", options.host,
