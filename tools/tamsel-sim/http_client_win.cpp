@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 
@@ -57,19 +55,6 @@ HINTERNET SessionFor(const std::string& userAgent) {
     return session;
 }
 
-// Whether a connection is kept for the next request, as a host keeps it. Not
-// under Wine on qemu-user (NORROW_WINE_WAY=emulated, from build/wine.env):
-// there WinHTTP now and then leaves the answer on a kept connection unread
-// while its pool thread spins (tests/emulation/winhttp.cpp, RELIABILITY.md),
-// so each request has a connection of its own. Natively they are kept.
-bool KeepsConnections() {
-    static const bool emulated = [] {
-        const char* way = std::getenv("NORROW_WINE_WAY");
-        return way != nullptr && std::strcmp(way, "emulated") == 0;
-    }();
-    return !emulated;
-}
-
 }  // namespace
 
 HttpResponse Send(const HttpExchange& exchange) {
@@ -84,10 +69,6 @@ HttpResponse Send(const HttpExchange& exchange) {
                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (request.handle == nullptr)
         return response.error = LastError("WinHttpOpenRequest"), response;
-    if (!KeepsConnections()) {
-        DWORD feature = WINHTTP_DISABLE_KEEP_ALIVE;
-        WinHttpSetOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-    }
     // The name is resolved on this thread (no time limit, which would put the
     // lookup on a pool thread of its own); connecting, sending and receiving
     // keep the plug-in's time limit.
