@@ -49,18 +49,29 @@ record() {
   if [ -z "$line" ]; then
     results+=("$name: did not run in $(took)"); failed=1; return 0
   fi
-  local bad total skipped
+  local bad total test reason skipped="" count=0
   bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  skipped=$(sed -n -E 's/^[[:space:]]+[0-9]+ - (.*) \((Skipped|Disabled)\)$/\1/p' "$log" | paste -sd, - |
-            sed 's/,/, /g')
-  local passed=$((total - bad))
-  if [ -n "$skipped" ]; then
-    passed=$((passed - $(tr ',' '\n' <<<"$skipped" | wc -l)))
-    how="${how:+$how; }not run: $skipped"
-  fi
+  while IFS= read -r test; do
+    [ -n "$test" ] || continue
+    count=$((count + 1))
+    reason=$(skip_reason "${log%-ctest.log}" "$test")
+    skipped+="${skipped:+, }$test${reason:+ — $reason}"
+  done < <(sed -n -E 's/^[[:space:]]+[0-9]+ - (.*) \((Skipped|Disabled)\)$/\1/p' "$log")
+  local passed=$((total - bad - count))
+  [ -z "$skipped" ] || how="${how:+$how; }not run: $skipped"
   results+=("$name $passed/$total${how:+ ($how)} in $(took)")
   [ "$bad" -eq 0 ] || failed=1
+}
+
+# skip_reason BUILD-DIR TEST: the reason a skipped test printed (its line
+# "skipped: REASON"), from the output ctest kept of its last run; empty if none.
+skip_reason() {
+  awk -v test="$2" '
+    $0 ~ "^[0-9]+/[0-9]+ Test: " && substr($0, index($0, "Test: ") + 6) == test { inside = 1; next }
+    inside && /^<end of output>/ { exit }
+    inside && /^skipped: / { print substr($0, 10); exit }' \
+    "$1/Testing/Temporary/LastTest.log" 2>/dev/null || true
 }
 
 # build PRESET [CMAKE-OPTION...]: configures and builds a preset; notes a

@@ -1575,6 +1575,13 @@ class Runner(Tally):
         shutil.rmtree(self.temp, ignore_errors=True)
 
 
+# Under Wine on qemu-user the Windows plug-in's searches here hang now and
+# then inside Wine's WinHTTP, whatever the build (RELIABILITY.md); there this
+# test is not run, and says why. Natively it always runs.
+EMULATION_SKIP = "WinHTTP under qemu-user hangs, tests/emulation/winhttp.cpp"
+SKIPPED = 77  # the test's SKIP_RETURN_CODE (tests/CMakeLists.txt)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--norrow", required=True, help="the project's ./norrow")
@@ -1590,6 +1597,11 @@ def main():
     options = parser.parse_args()
     if not options.sim and options.only != "limits":
         parser.error("--sim is needed")
+    if options.wine and WINE_EMULATED:
+        # Not Norrow's fault, and no pass either: ctest counts it as skipped
+        # and scripts/test.sh names it with this reason (RELIABILITY.md).
+        print("skipped: " + EMULATION_SKIP)
+        return SKIPPED
     # Stopped from outside (a time-out), still stop the servers started.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped by SIGTERM"))
     runner = Runner(options)
